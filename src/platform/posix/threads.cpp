@@ -1,0 +1,152 @@
+// Win32 threads and the code-address test over POSIX threads.
+//
+// A thread handle is a small control block shared by the handle and the
+// thread itself; whichever lets go of it last frees it, so closing the handle
+// of a running thread lets that thread finish on its own.
+#include "native.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <new>
+#include <pthread.h>
+
+namespace win {
+namespace {
+
+struct Thread {
+    LPTHREAD_START_ROUTINE entry;
+    void* argument;
+    std::mutex lock;
+    std::condition_variable changed;
+    bool resumed = false;
+    bool ended = false;
+    int holders = 2;  // the handle and the thread
+};
+
+void LetGo(Thread* thread) {
+    bool last;
+    {
+        std::lock_guard<std::mutex> guard(thread->lock);
+        last = --thread->holders == 0;
+    }
+    if (last) delete thread;
+}
+
+void* Run(void* argument) {
+    Thread* thread = static_cast<Thread*>(argument);
+    {
+        std::unique_lock<std::mutex> guard(thread->lock);
+        thread->changed.wait(guard, [thread] { return thread->resumed; });
+    }
+    thread->entry(thread->argument);
+    {
+        std::lock_guard<std::mutex> guard(thread->lock);
+        thread->ended = true;
+    }
+    thread->changed.notify_all();
+    LetGo(thread);
+    return nullptr;
+}
+
+// One executable mapping remembered per thread, so that repeated tests of the
+// same callback cost no system call.
+struct CodeRange {
+    std::uintptr_t low = 0, high = 0;
+};
+thread_local CodeRange knownCode;
+
+bool FindExecutableMapping(std::uintptr_t address, CodeRange* range) {
+    FILE* maps = std::fopen("/proc/self/maps", "re");
+    if (!maps) return false;
+    bool found = false;
+    unsigned long long low, high;
+    char perms[5];
+    while (!found && std::fscanf(maps, "%llx-%llx %4s%*[^\n]", &low, &high, perms) == 3) {
+        if (address >= low && address < high && perms[2] == 'x') {
+            range->low = static_cast<std::uintptr_t>(low);
+            range->high = static_cast<std::uintptr_t>(high);
+            found = true;
+        }
+    }
+    std::fclose(maps);
+    return found;
+}
+
+}  // namespace
+
+HANDLE CreateThread(SECURITY_ATTRIBUTES* security, std::size_t stackSize,
+                    LPTHREAD_START_ROUTINE entry, void* argument, DWORD flags, DWORD* threadId) {
+    if (security || stackSize || !entry || (flags & ~CREATE_SUSPENDED)) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    Thread* thread = new (std::nothrow) Thread;
+    if (!thread) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    thread->entry = entry;
+    thread->argument = argument;
+    thread->resumed = !(flags & CREATE_SUSPENDED);
+
+    pthread_attr_t attributes;
+    pthread_t id;
+    pthread_attr_init(&attributes);
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    const int error = pthread_create(&id, &attributes, Run, thread);
+    pthread_attr_destroy(&attributes);
+    if (error) {
+        delete thread;
+        errno = error;
+        return nullptr;
+    }
+    if (threadId) *threadId = static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(thread));
+    return thread;
+}
+
+DWORD ResumeThread(HANDLE handle) {
+    Thread* thread = static_cast<Thread*>(handle);
+    if (!thread) return static_cast<DWORD>(-1);
+    bool wasSuspended;
+    {
+        std::lock_guard<std::mutex> guard(thread->lock);
+        wasSuspended = !thread->resumed;
+        thread->resumed = true;
+    }
+    thread->changed.notify_all();
+    return wasSuspended ? 1 : 0;
+}
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    Thread* thread = static_cast<Thread*>(handle);
+    if (!thread) return WAIT_FAILED;
+    std::unique_lock<std::mutex> guard(thread->lock);
+    const auto ended = [thread] { return thread->ended; };
+    if (milliseconds == INFINITE) {
+        thread->changed.wait(guard, ended);
+        return WAIT_OBJECT_0;
+    }
+    return thread->changed.wait_for(guard, std::chrono::milliseconds(milliseconds), ended)
+               ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+}
+
+BOOL CloseHandle(HANDLE handle) {
+    Thread* thread = static_cast<Thread*>(handle);
+    if (!thread) return FALSE;
+    LetGo(thread);
+    return TRUE;
+}
+
+BOOL IsBadCodePtr(FARPROC code) {
+    const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(code);
+    if (!address) return TRUE;
+    if (address >= knownCode.low && address < knownCode.high) return FALSE;
+    CodeRange range;
+    if (!FindExecutableMapping(address, &range)) return TRUE;
+    knownCode = range;
+    return FALSE;
+}
+
+}  // namespace win
