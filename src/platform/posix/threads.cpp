@@ -44,8 +44,8 @@ void* Run(void* argument) {
     {
         std::lock_guard<std::mutex> guard(thread->lock);
         thread->ended = true;
+        thread->changed.notify_all();
     }
-    thread->changed.notify_all();
     LetGo(thread);
     return nullptr;
 }
@@ -109,12 +109,11 @@ HANDLE CreateThread(SECURITY_ATTRIBUTES* security, std::size_t stackSize,
 DWORD ResumeThread(HANDLE handle) {
     Thread* thread = static_cast<Thread*>(handle);
     if (!thread) return static_cast<DWORD>(-1);
-    bool wasSuspended;
-    {
-        std::lock_guard<std::mutex> guard(thread->lock);
-        wasSuspended = !thread->resumed;
-        thread->resumed = true;
-    }
+    // Notified under the lock: once resumed, the thread may end and free the
+    // block as soon as the lock is released (its handle closed meanwhile).
+    std::lock_guard<std::mutex> guard(thread->lock);
+    const bool wasSuspended = !thread->resumed;
+    thread->resumed = true;
     thread->changed.notify_all();
     return wasSuspended ? 1 : 0;
 }
