@@ -92,17 +92,20 @@ VEK_API int VekExitInstance(void);
 VEK_API int VekGetHostName(char* buffer);
 
 /*
- * Copies the operating system's computer name into buffer, whose capacity in
- * characters is size. Does not need VekInitInstance. Returns nonzero with a
- * NUL-terminated name, or 0 when the call fails (size smaller than the name's
- * length plus one included). The name's length is not reported.
+ * Copies the operating system's computer name (natively, the kernel's node
+ * name) into buffer, whose capacity in characters is size. Does not need
+ * VekInitInstance. Returns nonzero with a NUL-terminated name, or 0 when the
+ * call fails (size smaller than the name's length plus one included). The
+ * name's length is not reported.
  */
 VEK_API int VekGetCompName(char* buffer, unsigned long size);
 
 /*
  * Lists the usable IPv4 interface addresses with their netmasks, both in
- * network byte order. Usable means neither 127.0.0.1 nor 0.0.0.0; other
- * addresses of 127.0.0.0/8 count. Needs VekInitInstance.
+ * network byte order, in the platform's order (natively: every IPv4 address
+ * of an interface that is up, in the kernel's order). Usable means neither
+ * 127.0.0.1 nor 0.0.0.0; other addresses of 127.0.0.0/8 count.
+ * Needs VekInitInstance.
  * Two calls:
  *   n = VekGetHostIP(0, 0);             how many entries there are
  *   VekGetHostIP(addresses, netmasks);  fills n entries, returns n
@@ -116,7 +119,9 @@ VEK_API int VekGetHostIP(unsigned long* addresses, unsigned long* netmasks);
 
 /*
  * Reports the 6-byte hardware address of every LAN adapter number that
- * NetBIOS knows, in NetBIOS's order. Does not need VekInitInstance.
+ * NetBIOS knows, in NetBIOS's order (natively: one adapter number for every
+ * interface other than loopback that has a 6-byte hardware address and an
+ * IPv4 address, in the kernel's order). Does not need VekInitInstance.
  * Two calls:
  *   n = VekGetNetCard(0);         how many adapter numbers there are (0..255)
  *   VekGetNetCard(cards);         writes n records of 6 bytes, returns n

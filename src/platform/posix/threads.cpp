@@ -1,4 +1,4 @@
-// Win32 threads and the code-address test over POSIX threads.
+// Win32 threads over POSIX threads.
 //
 // A thread handle is a small control block shared by the handle and the
 // thread itself; whichever lets go of it last frees it, so closing the handle
@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <mutex>
 #include <new>
 #include <pthread.h>
@@ -48,30 +47,6 @@ void* Run(void* argument) {
     }
     LetGo(thread);
     return nullptr;
-}
-
-// One executable mapping remembered per thread, so that repeated tests of the
-// same callback cost no system call.
-struct CodeRange {
-    std::uintptr_t low = 0, high = 0;
-};
-thread_local CodeRange knownCode;
-
-bool FindExecutableMapping(std::uintptr_t address, CodeRange* range) {
-    FILE* maps = std::fopen("/proc/self/maps", "re");
-    if (!maps) return false;
-    bool found = false;
-    unsigned long long low, high;
-    char perms[5];
-    while (!found && std::fscanf(maps, "%llx-%llx %4s%*[^\n]", &low, &high, perms) == 3) {
-        if (address >= low && address < high && perms[2] == 'x') {
-            range->low = static_cast<std::uintptr_t>(low);
-            range->high = static_cast<std::uintptr_t>(high);
-            found = true;
-        }
-    }
-    std::fclose(maps);
-    return found;
 }
 
 }  // namespace
@@ -136,16 +111,6 @@ BOOL CloseHandle(HANDLE handle) {
     if (!thread) return FALSE;
     LetGo(thread);
     return TRUE;
-}
-
-BOOL IsBadCodePtr(FARPROC code) {
-    const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(code);
-    if (!address) return TRUE;
-    if (address >= knownCode.low && address < knownCode.high) return FALSE;
-    CodeRange range;
-    if (!FindExecutableMapping(address, &range)) return TRUE;
-    knownCode = range;
-    return FALSE;
 }
 
 }  // namespace win

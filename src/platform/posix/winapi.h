@@ -135,6 +135,110 @@ DWORD WaitForSingleObject(HANDLE thread, DWORD milliseconds);
 BOOL CloseHandle(HANDLE thread);
 BOOL IsBadCodePtr(FARPROC address);
 
+// Host queries: names, platform family, interface list, writable memory.
+typedef char CHAR;
+typedef std::uintptr_t UINT_PTR;
+
+constexpr DWORD VER_PLATFORM_WIN32_WINDOWS = 1;
+constexpr DWORD VER_PLATFORM_WIN32_NT = 2;
+constexpr DWORD SIO_GET_INTERFACE_LIST = 0x4004747Ful;
+
+struct OSVERSIONINFOA {
+    DWORD dwOSVersionInfoSize;
+    DWORD dwMajorVersion;
+    DWORD dwMinorVersion;
+    DWORD dwBuildNumber;
+    DWORD dwPlatformId;
+    CHAR szCSDVersion[128];
+};
+
+int gethostname(char* name, int length);
+BOOL GetComputerNameA(char* buffer, DWORD* size);
+BOOL GetVersionExA(OSVERSIONINFOA* version);
+// SIO_GET_INTERFACE_LIST fills the output with 76-byte records: a 4-byte
+// flags word, then the address, broadcast and netmask as 24-byte socket
+// address slots, each holding an IPv4 socket address.
+int WSAIoctl(SOCKET s, DWORD code, void* input, DWORD inputSize, void* output,
+             DWORD outputSize, DWORD* bytesReturned, WSAOVERLAPPED* overlapped,
+             LPWSAOVERLAPPED_COMPLETION_ROUTINE completion);
+BOOL IsBadWritePtr(void* address, UINT_PTR size);
+
+// NetBIOS: adapter enumeration, reset and status.
+constexpr int NCBNAMSZ = 16;
+constexpr int MAX_LANA = 254;
+constexpr UCHAR NCBRESET = 0x32;
+constexpr UCHAR NCBASTAT = 0x33;
+constexpr UCHAR NCBENUM = 0x37;
+constexpr UCHAR NRC_GOODRET = 0x00;
+constexpr UCHAR NRC_BUFLEN = 0x01;  // buffer too small
+constexpr UCHAR NRC_ILLCMD = 0x03;  // command not supported
+constexpr UCHAR NRC_BRIDGE = 0x23;  // no such adapter number
+constexpr UCHAR NRC_INVADDRESS = 0x39;  // no control block
+constexpr UCHAR NRC_SYSTEM = 0x40;  // the adapters could not be read
+
+struct NCB {
+    UCHAR ncb_command;
+    UCHAR ncb_retcode;
+    UCHAR ncb_lsn;
+    UCHAR ncb_num;
+    UCHAR* ncb_buffer;
+    WORD ncb_length;
+    UCHAR ncb_callname[NCBNAMSZ];
+    UCHAR ncb_name[NCBNAMSZ];
+    UCHAR ncb_rto;
+    UCHAR ncb_sto;
+    void (*ncb_post)(NCB*);
+    UCHAR ncb_lana_num;
+    UCHAR ncb_cmd_cplt;
+    UCHAR ncb_reserve[10];
+    HANDLE ncb_event;
+};
+
+struct LANA_ENUM {
+    UCHAR length;
+    UCHAR lana[MAX_LANA + 1];
+};
+
+// Only the hardware address is reported; the counters stay zero.
+struct ADAPTER_STATUS {
+    UCHAR adapter_address[6];
+    UCHAR rev_major;
+    UCHAR reserved0;
+    UCHAR adapter_type;
+    UCHAR rev_minor;
+    WORD duration;
+    WORD frmr_recv;
+    WORD frmr_xmit;
+    WORD iframe_recv_err;
+    WORD xmit_aborts;
+    DWORD xmit_success;
+    DWORD recv_success;
+    WORD iframe_xmit_err;
+    WORD recv_buff_unavail;
+    WORD t1_timeouts;
+    WORD ti_timeouts;
+    DWORD reserved1;
+    WORD free_ncbs;
+    WORD max_cfg_ncbs;
+    WORD max_ncbs;
+    WORD xmit_buf_unavail;
+    WORD max_dgram_size;
+    WORD pending_sess;
+    WORD max_cfg_sess;
+    WORD max_sess;
+    WORD max_sess_pkt_size;
+    WORD name_count;
+};
+
+struct NAME_BUFFER {
+    UCHAR name[NCBNAMSZ];
+    UCHAR name_num;
+    UCHAR name_flags;
+};
+
+// Returns the command's return code, NRC_GOODRET on success.
+UCHAR Netbios(NCB* block);
+
 }  // namespace win
 
 #endif

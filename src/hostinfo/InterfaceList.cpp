@@ -1,0 +1,68 @@
+// The usable IPv4 interface addresses and netmasks, from the socket layer's
+// interface list.
+#include "VekLink.h"
+#include "platform/platform.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+// Both platform families return 76-byte records: a flags word, then the
+// address, broadcast and netmask in 24-byte socket-address slots, the IPv4
+// address 4 bytes into each slot. Room for 8 of them.
+constexpr DWORD kRecordSize = 76;
+constexpr DWORD kAddressOffset = 8;
+constexpr DWORD kNetmaskOffset = 56;
+constexpr DWORD kListSize = 8 * kRecordSize;
+
+bool KnownPlatformFamily() {
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    GetVersionExA(&version);
+    return version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS ||
+           version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+}
+
+// Fills list with the platform's records and returns how many it holds; 0
+// when the query fails, more interfaces than fit included.
+DWORD QueryInterfaces(unsigned char (&list)[kListSize]) {
+    const SOCKET s = WSASocketA(AF_INET, SOCK_DGRAM, 0, nullptr, 0, 0);
+    if (s == INVALID_SOCKET) return 0;
+    DWORD bytes = 0;
+    const int result = WSAIoctl(s, SIO_GET_INTERFACE_LIST, nullptr, 0, list, kListSize, &bytes,
+                                nullptr, nullptr);
+    closesocket(s);
+    if (result != 0) return 0;
+    return (bytes < kListSize ? bytes : kListSize) / kRecordSize;
+}
+
+// Records need not be aligned for a 4-byte read.
+std::uint32_t ReadAddress(const unsigned char* record, DWORD offset) {
+    std::uint32_t address;
+    std::memcpy(&address, record + offset, sizeof address);
+    return address;
+}
+
+// Only 127.0.0.1 is left out of the loopback block.
+bool IsUsable(std::uint32_t address) { return address != 0 && address != htonl(0x7F000001u); }
+
+}  // namespace
+
+int VekGetHostIP(unsigned long* addresses, unsigned long* netmasks) {
+    if (!KnownPlatformFamily()) return 0;
+    unsigned char list[kListSize] = {};
+    const DWORD records = QueryInterfaces(list);
+    int count = 0;
+    for (DWORD i = 0; i < records; ++i) {
+        const unsigned char* record = list + i * kRecordSize;
+        const std::uint32_t address = ReadAddress(record, kAddressOffset);
+        if (!IsUsable(address)) continue;
+        if (addresses) {
+            addresses[count] = address;
+            if (netmasks) netmasks[count] = ReadAddress(record, kNetmaskOffset);
+        }
+        ++count;
+    }
+    return count;
+}
