@@ -125,7 +125,7 @@ int CVekListen::Run(unsigned long newMode, ReceiveCallback newCallback, int newP
 }
 
 unsigned long VEK_THREAD_ENTRY CVekListen::InitThreadProc(void* listener) {
-    return static_cast<CVekListen*>(listener)->ThreadProc();
+    return listener ? static_cast<CVekListen*>(listener)->ThreadProc() : 0;
 }
 
 unsigned long CVekListen::ThreadProc() {

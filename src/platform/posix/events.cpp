@@ -103,8 +103,10 @@ DWORD WSAWaitForMultipleEvents(DWORD count, const WSAEVENT* events, BOOL waitAll
         errno = EINVAL;
         return WSA_WAIT_FAILED;
     }
+    // A selected socket goes before its event's own descriptor: when it is
+    // already readable, poll then registers no wait for the rest.
     pollfd fds[2 * kMaxWaitEvents];
-    int socketSlot[kMaxWaitEvents];
+    bool selected[kMaxWaitEvents];
     nfds_t n = 0;
     for (DWORD i = 0; i < count; ++i) {
         Event* event = AsEvent(events[i]);
@@ -112,10 +114,10 @@ DWORD WSAWaitForMultipleEvents(DWORD count, const WSAEVENT* events, BOOL waitAll
             errno = EINVAL;
             return WSA_WAIT_FAILED;
         }
-        fds[n++] = pollfd{event->fd, POLLIN, 0};
         const int s = event->socket.load();
-        socketSlot[i] = s < 0 ? -1 : static_cast<int>(n);
-        if (s >= 0) fds[n++] = pollfd{s, POLLIN, 0};
+        selected[i] = s >= 0;
+        if (selected[i]) fds[n++] = pollfd{s, POLLIN, 0};
+        fds[n++] = pollfd{event->fd, POLLIN, 0};
     }
     const int wait = timeout == WSA_INFINITE ? -1 : static_cast<int>(timeout > INT_MAX ? INT_MAX : timeout);
     int ready;
@@ -126,14 +128,11 @@ DWORD WSAWaitForMultipleEvents(DWORD count, const WSAEVENT* events, BOOL waitAll
     if (ready == 0) return WSA_WAIT_TIMEOUT;
 
     // The lowest signalled index wins, as on Windows.
-    int slot = 0;
+    const pollfd* slot = fds;
     for (DWORD i = 0; i < count; ++i) {
-        const bool set = fds[slot++].revents & POLLIN;
-        bool readable = false;
-        if (socketSlot[i] >= 0) {
-            readable = fds[slot++].revents & (POLLIN | POLLERR);
-            if (readable) AsEvent(events[i])->readRecorded.store(true);
-        }
+        const bool readable = selected[i] && ((slot++)->revents & (POLLIN | POLLERR));
+        const bool set = (slot++)->revents & POLLIN;
+        if (readable) AsEvent(events[i])->readRecorded.store(true);
         if (set || readable) return WSA_WAIT_EVENT_0 + i;
     }
     return WSA_WAIT_FAILED;
