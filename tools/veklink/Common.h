@@ -1,0 +1,82 @@
+// What the veklink commands share: exit codes, the two kinds of error, the
+// argument parser and the parsing and formatting of addresses and numbers.
+#ifndef VEKLINK_TOOL_COMMON_H
+#define VEKLINK_TOOL_COMMON_H
+
+#include "VekLink.h"
+
+#include <initializer_list>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+enum ExitCode { kExitOk = 0, kExitUsage = 2, kExitNetwork = 3 };
+
+// The largest UDP payload that fits one IPv4 datagram: 65535 less the IPv4
+// and UDP headers.
+const unsigned long kMaxDatagram = 65507;
+
+// Thrown for anything wrong on the command line; main prints it and exits 2.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Thrown when the library or the platform refuses; main prints it and exits 3.
+struct NetworkError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct OptionSpec {
+    const char* name;  // without the leading "--"
+    bool takesValue;
+};
+
+// One command's arguments: "--name value", "--name=value" and flags from the
+// command's own table, in any order among the operands. "--" ends the
+// options; "-" and anything that looks like a negative number are operands,
+// so that a bad port reads as a bad port and not as an unknown option.
+class Arguments {
+public:
+    Arguments(int argc, char** argv, std::initializer_list<OptionSpec> options);
+
+    bool WantsHelp() const { return help_; }
+    bool Has(const std::string& name) const { return values_.count(name) != 0; }
+    const std::string& Value(const std::string& name) const { return values_.at(name); }
+    const std::vector<std::string>& Operands() const { return operands_; }
+
+private:
+    bool help_ = false;
+    std::map<std::string, std::string> values_;
+    std::vector<std::string> operands_;
+};
+
+// Parsers: each returns the value or throws UsageError naming what is wrong.
+PortNumber ParsePort(const std::string& text);
+IPv4Address ParseAddress(const std::string& text, const char* what);
+IPv4Address ParseGroup(const std::string& text);
+unsigned long ParseNumber(const std::string& text, const char* what, unsigned long low,
+                          unsigned long high);
+double ParseSeconds(const std::string& text, const char* what);
+
+std::string FormatAddress(IPv4Address address);
+std::string FormatEndpoint(IPv4Address address, int port);
+std::string FormatBytes(unsigned long long bytes);  // "1 byte", "5 bytes"
+// "N datagrams, B bytes in T s (R datagrams/s, R bytes/s)"
+std::string FormatTotals(unsigned long datagrams, unsigned long long bytes, double seconds);
+
+// Holds the socket layer started for the lifetime of a command; declare it
+// before any sender or listener so that they end first.
+class SocketLayer {
+public:
+    SocketLayer();
+    ~SocketLayer();
+    SocketLayer(const SocketLayer&) = delete;
+    SocketLayer& operator=(const SocketLayer&) = delete;
+};
+
+int RunSend(int argc, char** argv);
+int RunListen(int argc, char** argv);
+int RunInfo(int argc, char** argv);
+
+#endif

@@ -1,0 +1,168 @@
+// veklink send: one datagram, a counted series, or one datagram per line of
+// standard input, through one CVekSend.
+#include "Common.h"
+#include "Platform.h"
+
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <iostream>
+
+namespace {
+
+const char kHelp[] =
+    "usage: veklink send [OPTIONS] [MESSAGE | -] ADDRESS PORT\n"
+    "Sends datagrams to ADDRESS:PORT, or to a multicast group.\n"
+    "\n"
+    "payload, one of (an empty datagram when none is given):\n"
+    "  MESSAGE        the text, as given\n"
+    "  -              each line of standard input as one datagram, without its line end\n"
+    "  --size N       N bytes (0..65507) of the letters a..z repeated\n"
+    "  --hex HEX      the bytes written as pairs of hex digits, e.g. 68690a\n"
+    "options:\n"
+    "  --group G      multicast to group G (224.0.0.0/4); ADDRESS must then be G\n"
+    "  --interface A  send from the interface with address A (for a group: the outgoing\n"
+    "                 interface)\n"
+    "  --count N      send N datagrams (with -: at most N lines), showing progress and a\n"
+    "                 summary\n"
+    "  --interval MS  wait MS milliseconds between datagrams (default 0)\n"
+    "\n"
+    "exit status: 0 all sent, 2 bad usage, 3 set-up failed or a datagram was refused\n";
+
+struct Plan {
+    unsigned long mode = VEK_MODE_UNICAST;
+    IPv4Address destination = 0;  // the group in multicast mode
+    PortNumber port = 0;
+    IPv4Address interfaceAddress = 0;
+    std::string payload;
+    bool fromInput = false;      // "-": one datagram per line of standard input
+    bool series = false;         // progress lines and a summary
+    unsigned long count = 1;     // datagrams, or with "-" the most lines to send
+    unsigned long interval = 0;  // milliseconds between datagrams
+};
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::string HexBytes(const std::string& hex) {
+    std::string bytes;
+    for (std::size_t i = 0; i + 1 < hex.size() && HexDigit(hex[i]) >= 0 && HexDigit(hex[i + 1]) >= 0; i += 2)
+        bytes += static_cast<char>(HexDigit(hex[i]) * 16 + HexDigit(hex[i + 1]));
+    if (bytes.size() * 2 != hex.size()) throw UsageError("--hex '" + hex + "' is not pairs of hex digits");
+    return bytes;
+}
+
+std::string Payload(const Arguments& args, const std::vector<std::string>& operands) {
+    const int given = (operands.size() == 3) + args.Has("size") + args.Has("hex");
+    if (given > 1) throw UsageError("give only one of --size, --hex, MESSAGE or -");
+    std::string payload;
+    if (args.Has("size")) {
+        const unsigned long size = ParseNumber(args.Value("size"), "--size", 0, kMaxDatagram);
+        for (unsigned long i = 0; i < size; ++i) payload += static_cast<char>('a' + i % 26);
+    } else if (args.Has("hex")) {
+        payload = HexBytes(args.Value("hex"));
+    } else if (operands.size() == 3) {
+        payload = operands[0];
+    }
+    if (payload.size() > kMaxDatagram)
+        throw UsageError("a payload of " + std::to_string(payload.size()) + " bytes is above " +
+                         std::to_string(kMaxDatagram) + ", the most one IPv4 datagram holds");
+    return payload;
+}
+
+Plan ReadPlan(const Arguments& args) {
+    const std::vector<std::string>& operands = args.Operands();
+    if (operands.size() < 2) throw UsageError(operands.empty() ? "missing ADDRESS and PORT" : "missing PORT");
+    if (operands.size() > 3) throw UsageError("too many operands (a MESSAGE with spaces needs quotes)");
+    Plan plan;
+    const std::string& address = operands[operands.size() - 2];
+    plan.destination = ParseAddress(address, "address");
+    plan.port = ParsePort(operands.back());
+    if (args.Has("group")) {
+        plan.mode = VEK_MODE_MULTICAST;
+        if (ParseGroup(args.Value("group")) != plan.destination)
+            throw UsageError("address '" + address + "' is not the group given to --group");
+    }
+    if (args.Has("interface")) plan.interfaceAddress = ParseAddress(args.Value("interface"), "interface");
+    plan.fromInput = operands.size() == 3 && operands[0] == "-";
+    if (!plan.fromInput) plan.payload = Payload(args, operands);
+    else if (args.Has("size") || args.Has("hex")) throw UsageError("give only one of --size, --hex, MESSAGE or -");
+    plan.series = plan.fromInput || args.Has("count");
+    plan.count = args.Has("count") ? ParseNumber(args.Value("count"), "--count", 1, 1000000000)
+                                   : (plan.fromInput ? ULONG_MAX : 1);
+    if (args.Has("interval")) plan.interval = ParseNumber(args.Value("interval"), "--interval", 0, 3600000);
+    return plan;
+}
+
+// The next line of standard input without its line end; false at the end
+// (or when Ctrl-C interrupts the read).
+bool NextLine(std::string* line) {
+    if (!std::getline(std::cin, *line)) return false;
+    if (!line->empty() && line->back() == '\r') line->pop_back();
+    return true;
+}
+
+int SendAll(CVekSend& sender, const Plan& plan) {
+    const std::string target = FormatEndpoint(plan.destination, plan.port);
+    const auto start = std::chrono::steady_clock::now();
+    unsigned long sent = 0, failures = 0;
+    unsigned long long bytes = 0;
+    std::string payload = plan.payload;  // Send takes a non-const pointer
+    for (unsigned long n = 1; n <= plan.count; ++n) {
+        if (n > 1) platform::SleepUnlessStopped(plan.interval);
+        if (platform::StopRequested() || (plan.fromInput && !NextLine(&payload))) break;
+        const bool ok = sender.Send(&payload[0], static_cast<unsigned long>(payload.size()), plan.port,
+                                    plan.destination) == 1;
+        const std::string reason = ok ? std::string() : platform::LastErrorText();
+        const std::string what = FormatBytes(payload.size()) + " to " + target;
+        if (!plan.series) {
+            if (!ok) throw NetworkError("failed to send " + what + reason);
+            std::printf("sent %s\n", what.c_str());
+            return kExitOk;
+        }
+        if (ok) {
+            ++sent;
+            bytes += payload.size();
+        } else {
+            ++failures;
+        }
+        // Lines of standard input have no known total.
+        const std::string progress =
+            plan.count == ULONG_MAX ? std::to_string(n) : std::to_string(n) + "/" + std::to_string(plan.count);
+        std::printf("[%s] %s %s%s\n", progress.c_str(), ok ? "sent" : "failed to send", what.c_str(),
+                    reason.c_str());
+        std::fflush(stdout);
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("--- sent %s, %lu failure%s\n", FormatTotals(sent, bytes, seconds).c_str(), failures,
+                failures == 1 ? "" : "s");
+    return failures ? kExitNetwork : kExitOk;
+}
+
+}  // namespace
+
+int RunSend(int argc, char** argv) {
+    const Arguments args(argc, argv,
+                         {{"group", true}, {"interface", true}, {"count", true}, {"interval", true},
+                          {"size", true}, {"hex", true}});
+    if (args.WantsHelp()) {
+        std::fputs(kHelp, stdout);
+        return kExitOk;
+    }
+    const Plan plan = ReadPlan(args);
+    if (plan.fromInput) platform::UseBinaryInput();
+    platform::InstallStopHandler();
+    SocketLayer sockets;
+    CVekSend sender;
+    if (!sender.InitInstance(plan.mode, plan.destination, plan.interfaceAddress))
+        throw NetworkError("could not set up a sender" +
+                           (plan.interfaceAddress ? " on " + FormatAddress(plan.interfaceAddress) : std::string()) +
+                           platform::LastErrorText());
+    const int status = SendAll(sender, plan);
+    sender.ExitInstance();
+    return status;
+}

@@ -1,0 +1,61 @@
+// veklink: UDP/IPv4 messaging and host queries from the command line, through
+// the VekLink library's public interface alone.
+#include "Common.h"
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+namespace {
+
+const char kHelp[] =
+    "usage: veklink COMMAND [OPTIONS] [OPERANDS]\n"
+    "UDP/IPv4 messaging and host queries through the VekLink library.\n"
+    "\n"
+    "commands:\n"
+    "  send    send datagrams, unicast or to a multicast group\n"
+    "  listen  print the datagrams arriving on a port\n"
+    "  info    show the host's names, IPv4 interfaces and adapter addresses\n"
+    "\n"
+    "'veklink COMMAND --help' describes a command.\n"
+    "exit status: 0 success, 2 bad usage, 3 network failure\n";
+
+struct Command {
+    const char* name;
+    int (*run)(int argc, char** argv);
+};
+
+const Command kCommands[] = {{"send", RunSend}, {"listen", RunListen}, {"info", RunInfo}};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const char* name = argc > 1 ? argv[1] : "";
+    const Command* command = nullptr;
+    for (const Command& candidate : kCommands)
+        if (std::strcmp(name, candidate.name) == 0) command = &candidate;
+    if (!command && (!std::strcmp(name, "--help") || !std::strcmp(name, "-h") || !std::strcmp(name, "help"))) {
+        std::fputs(kHelp, stdout);
+        return kExitOk;
+    }
+    // Errors stay on one line, naming the command and where to read more.
+    const std::string where = std::string("veklink") + (command ? std::string(" ") + command->name : "");
+    try {
+        if (!command)
+            throw UsageError(argc > 1 ? "unknown command '" + std::string(name) + "'" : std::string("missing command"));
+        return command->run(argc - 2, argv + 2);
+    } catch (const UsageError& e) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s: %s (see '%s --help')\n", where.c_str(), e.what(), where.c_str());
+        return kExitUsage;
+    } catch (const NetworkError& e) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s: %s\n", where.c_str(), e.what());
+        return kExitNetwork;
+    } catch (const std::exception& e) {
+        // Only running out of memory gets here; report it rather than abort.
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s: %s\n", where.c_str(), e.what());
+        return 1;
+    }
+}
