@@ -1,6 +1,7 @@
-// A short tour of VekLink: a sender's datagrams reaching a plain socket, and a
-// sender and a listener exchanging datagrams, unicast and multicast. Meant to
-// run inside a private network namespace (scripts/demo arranges it).
+// A short tour of VekLink: what the host queries report, a sender's datagrams
+// reaching a plain socket, and a sender and a listener exchanging datagrams,
+// unicast and multicast. Meant to run inside a private network namespace
+// (scripts/demo arranges it).
 #include "VekLink.h"
 
 #if defined(_WIN32)
@@ -33,10 +34,14 @@ namespace {
 
 const char* kGroup = "239.255.42.99";
 
-std::string Endpoint(unsigned long address, int port) {
+std::string Dotted(unsigned long address) {
     in_addr a;
     a.s_addr = static_cast<unsigned>(address);
-    return std::string(inet_ntoa(a)) + ":" + std::to_string(port);
+    return inet_ntoa(a);
+}
+
+std::string Endpoint(unsigned long address, int port) {
+    return Dotted(address) + ":" + std::to_string(port);
 }
 
 // A plain UDP socket on 0.0.0.0:port that joins the group, as any program
@@ -77,6 +82,30 @@ void ReceivePlain(Native s) {
     const int n = recvfrom(s, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
     std::printf("  plain socket received %d bytes from %s: \"%.*s\"\n", n,
                 Endpoint(from.sin_addr.s_addr, ntohs(from.sin_port)).c_str(), n > 0 ? n : 0, buffer);
+}
+
+void HostQueries() {
+    std::printf("\n-- the host\n");
+    char name[64];
+    std::printf("host name:       %s\n", VekGetHostName(name) ? name : "(failed)");
+    char computer[256];
+    std::printf("computer name:   %s\n", VekGetCompName(computer, sizeof computer) ? computer : "(failed)");
+
+    unsigned long addresses[8], netmasks[8];
+    const int interfaces = VekGetHostIP(nullptr, nullptr);
+    std::printf("IPv4 interfaces: %d\n", interfaces);
+    const int listed = interfaces > 0 ? VekGetHostIP(addresses, netmasks) : 0;
+    for (int i = 0; i < listed; ++i)
+        std::printf("  %-15s netmask %s\n", Dotted(addresses[i]).c_str(), Dotted(netmasks[i]).c_str());
+
+    unsigned char cards[6 * 255];
+    const int adapters = VekGetNetCard(nullptr);
+    std::printf("adapters:        %d\n", adapters);
+    const int reported = adapters > 0 ? VekGetNetCard(cards) : 0;
+    for (int i = 0; i < reported; ++i) {
+        const unsigned char* c = cards + 6 * i;
+        std::printf("  %02x:%02x:%02x:%02x:%02x:%02x\n", c[0], c[1], c[2], c[3], c[4], c[5]);
+    }
 }
 
 void SenderToPlainSocket() {
@@ -157,6 +186,7 @@ int main() {
         std::printf("VekInitInstance failed\n");
         return 1;
     }
+    HostQueries();
     SenderToPlainSocket();
     SenderToListener();
     VekExitInstance();
