@@ -21,7 +21,7 @@ namespace {
 struct Event {
     int fd = -1;
     std::mutex lock;         // orders set and reset against the eventfd
-    bool set = false;
+    std::atomic<bool> set{false};  // written under the lock only
     std::atomic<int> socket{-1};            // selected socket, or -1
     std::atomic<bool> readRecorded{false};  // FD_READ seen by a wait
 };
@@ -74,6 +74,10 @@ BOOL WSASetEvent(WSAEVENT handle) {
 BOOL WSAResetEvent(WSAEVENT handle) {
     Event* event = AsEvent(handle);
     if (!event) return FALSE;
+    // The receive loop resets its network event for every datagram, and that
+    // event is almost never set: such a reset takes no lock. A set racing with
+    // it simply lands after it.
+    if (!event->set.load()) return TRUE;
     std::lock_guard<std::mutex> guard(event->lock);
     if (event->set) {
         std::uint64_t count;
