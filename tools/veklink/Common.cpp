@@ -25,18 +25,18 @@ Arguments::Arguments(int argc, char** argv, std::initializer_list<OptionSpec> op
         }
         const std::size_t equals = arg.find('=');
         const std::string name = arg.substr(0, equals);
-        const OptionSpec* spec = nullptr;
+        const OptionSpec* known = nullptr;
         for (const OptionSpec& candidate : options)
-            if (name == std::string("--") + candidate.name) spec = &candidate;
-        if (!spec) throw UsageError("unknown option '" + name + "'");
-        if (values_.count(spec->name)) throw UsageError("option '" + name + "' given twice");
-        if (!spec->takesValue) {
+            if (name == std::string("--") + candidate.name) known = &candidate;
+        if (!known) throw UsageError("unknown option '" + name + "'");
+        if (values_.count(known->name)) throw UsageError("option '" + name + "' given twice");
+        if (!known->takesValue) {
             if (equals != std::string::npos) throw UsageError("option '" + name + "' takes no value");
-            values_[spec->name] = "";
+            values_[known->name] = "";
         } else if (equals != std::string::npos) {
-            values_[spec->name] = arg.substr(equals + 1);
+            values_[known->name] = arg.substr(equals + 1);
         } else if (i + 1 < argc) {
-            values_[spec->name] = argv[++i];
+            values_[known->name] = argv[++i];
         } else {
             throw UsageError("option '" + name + "' needs a value");
         }
