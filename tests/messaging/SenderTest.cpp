@@ -107,13 +107,17 @@ TEST_F(Sender, OversizedDatagramIsRefusedAndTheSenderKeepsWorking) {
     EXPECT_EQ(65507u, d.bytes.size());
 }
 
-TEST_F(Sender, PortsOutsideTheUdpRangeAreRefusedNotTruncated) {
+TEST_F(Sender, PortsAndLengthsOutOfRangeAreRefusedNotTruncated) {
     Peer peer;
     CVekSend sender;
     ASSERT_EQ(1, sender.InitInstance(VEK_MODE_UNICAST, 0, 0));
     // 65536 + port would reach the peer if the port were cut to 16 bits.
     EXPECT_EQ(0, sender.Send(const_cast<char*>("x"), 1, 65536 + peer.Port(), loopback));
     EXPECT_EQ(0, sender.Send(const_cast<char*>("x"), 1, -1, loopback));
+    // A length beyond what one send can carry is refused, not cut down (where
+    // unsigned long is 64 bits, 2^32 + 1 would otherwise send 1 byte).
+    const unsigned long huge = sizeof(unsigned long) > 4 ? (1ul << 16 << 16) + 1 : 0x80000001ul;
+    EXPECT_EQ(0, sender.Send(const_cast<char*>("x"), huge, peer.Port(), loopback));
     Datagram d;
     EXPECT_FALSE(peer.Receive(&d, 200));
 }

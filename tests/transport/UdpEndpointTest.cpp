@@ -65,6 +65,16 @@ TEST_F(Endpoint, PortsAndAddressesOutOfRangeAreRefused) {
     ASSERT_EQ(1, endpoint.Create(0, 0));
     EXPECT_EQ(0, endpoint.SendTo("x", 1, loopback, 65536 + 9));
     EXPECT_EQ(0, endpoint.SendTo("x", 1, loopback, -5));
+
+    // Where unsigned long is wider than an address, the upper bits must not
+    // be dropped on the way to 127.0.0.1.
+    if (sizeof(unsigned long) > 4) {
+        const unsigned long wide = loopback | (~0ul << 16 << 16);
+        CUdpEndpoint other;
+        EXPECT_EQ(0, other.Create(0, wide));
+        EXPECT_EQ(0, endpoint.SendTo("x", 1, wide, 9));
+        EXPECT_EQ(0, endpoint.JoinGroup(group | (~0ul << 16 << 16)));
+    }
 }
 
 TEST_F(Endpoint, CloseTwiceLeavesTheSocketInvalidAndCreateWorksAgain) {
