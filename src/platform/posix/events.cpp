@@ -89,11 +89,8 @@ BOOL WSAResetEvent(WSAEVENT handle) {
 
 int WSAEventSelect(SOCKET s, WSAEVENT handle, long networkEvents) {
     Event* event = AsEvent(handle);
-    const int fd = s <= SOCKET(INT_MAX) ? static_cast<int>(s) : -1;
-    if (!event || networkEvents != FD_READ) {
-        errno = EINVAL;
-        return SOCKET_ERROR;
-    }
+    const int fd = Descriptor(s);
+    if (!event || networkEvents != FD_READ) return Fail(EINVAL);
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) return SOCKET_ERROR;
     event->readRecorded.store(false);
@@ -144,11 +141,8 @@ DWORD WSAWaitForMultipleEvents(DWORD count, const WSAEVENT* events, BOOL waitAll
 
 int WSAEnumNetworkEvents(SOCKET s, WSAEVENT handle, WSANETWORKEVENTS* record) {
     Event* event = AsEvent(handle);
-    const int fd = s <= SOCKET(INT_MAX) ? static_cast<int>(s) : -1;
-    if (!event || !record || event->socket.load() != fd || fd < 0) {
-        errno = EINVAL;
-        return SOCKET_ERROR;
-    }
+    const int fd = Descriptor(s);
+    if (!event || !record || event->socket.load() != fd || fd < 0) return Fail(EINVAL);
     const bool read = event->readRecorded.exchange(false) || Readable(fd);
     *record = WSANETWORKEVENTS{};
     record->lNetworkEvents = read ? FD_READ : 0;

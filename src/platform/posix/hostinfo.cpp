@@ -77,14 +77,7 @@ bool ListInterfaces(unsigned char* output, std::size_t capacity, DWORD* bytes) {
     return true;
 }
 
-bool IsSocket(SOCKET s) {
-    return s <= SOCKET(INT32_MAX) && ::fcntl(static_cast<int>(s), F_GETFD) != -1;
-}
-
-int Fail(int error) {
-    errno = error;
-    return SOCKET_ERROR;
-}
+bool IsSocket(SOCKET s) { return ::fcntl(Descriptor(s), F_GETFD) != -1; }
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <climits>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -44,6 +45,15 @@ constexpr int ipDropMembership = IP_DROP_MEMBERSHIP;
 namespace win {
 // True while start-ups outnumber clean-ups.
 bool SocketLayerStarted();
+
+// The descriptor behind a socket value, or -1 for a value no descriptor has.
+inline int Descriptor(SOCKET s) { return s <= SOCKET(INT_MAX) ? static_cast<int>(s) : -1; }
+
+// A socket-layer failure: errno set, the Windows failure value returned.
+inline int Fail(int error) {
+    errno = error;
+    return SOCKET_ERROR;
+}
 }  // namespace win
 
 #endif

@@ -3,7 +3,6 @@
 #include "native.h"
 
 #include <atomic>
-#include <climits>
 
 namespace win {
 namespace {
@@ -15,14 +14,6 @@ std::atomic<int> startups{0};
 constexpr WORD kHighestVersion = 0x0202;  // 2.2: major in the low byte
 constexpr int kWsaVerNotSupported = 10092;
 constexpr int kWsaEFault = 10014;
-
-int Fail(int error) {
-    errno = error;
-    return SOCKET_ERROR;
-}
-
-// The descriptor behind a socket value, or -1 for a value no descriptor has.
-int Descriptor(SOCKET s) { return s <= SOCKET(INT_MAX) ? static_cast<int>(s) : -1; }
 
 bool ToNative(const sockaddr* address, int length, ::sockaddr_in* out) {
     if (!address || length < static_cast<int>(sizeof(sockaddr_in))) return false;
