@@ -2,7 +2,7 @@
 #include "VekLink.h"
 #include "platform/platform.h"
 
-#include <cstring>
+#include <string.h>
 
 namespace {
 
@@ -37,7 +37,7 @@ bool QueryStatus(UCHAR lana, StatusBuffer* buffer) {
     NCB block = {};
     block.ncb_command = NCBASTAT;
     block.ncb_lana_num = lana;
-    std::memcpy(block.ncb_callname, kLocalAdapter, NCBNAMSZ);
+    memcpy(block.ncb_callname, kLocalAdapter, NCBNAMSZ);
     block.ncb_buffer = reinterpret_cast<UCHAR*>(buffer);
     block.ncb_length = sizeof *buffer;
     return Netbios(&block) == NRC_GOODRET;
@@ -56,7 +56,7 @@ int VekGetNetCard(unsigned char* cards) {
     StatusBuffer buffer;  // not cleared between adapters: each status overwrites the address
     for (int i = 0; i < count; ++i) {
         if (!Reset(numbers.lana[i]) || !QueryStatus(numbers.lana[i], &buffer)) return 0;
-        std::memcpy(cards + kCardSize * i, buffer.status.adapter_address, kCardSize);
+        memcpy(cards + kCardSize * i, buffer.status.adapter_address, kCardSize);
     }
     return count;
 }

@@ -3,8 +3,8 @@
 #include "VekLink.h"
 #include "platform/platform.h"
 
-#include <cstdint>
-#include <cstring>
+#include <stdint.h>
+#include <string.h>
 
 namespace {
 
@@ -38,14 +38,14 @@ DWORD QueryInterfaces(unsigned char (&list)[kListSize]) {
 }
 
 // Records need not be aligned for a 4-byte read.
-std::uint32_t ReadAddress(const unsigned char* record, DWORD offset) {
-    std::uint32_t address;
-    std::memcpy(&address, record + offset, sizeof address);
+uint32_t ReadAddress(const unsigned char* record, DWORD offset) {
+    uint32_t address;
+    memcpy(&address, record + offset, sizeof address);
     return address;
 }
 
 // Only 127.0.0.1 is left out of the loopback block.
-bool IsUsable(std::uint32_t address) { return address != 0 && address != htonl(0x7F000001u); }
+bool IsUsable(uint32_t address) { return address != 0 && address != htonl(0x7F000001u); }
 
 }  // namespace
 
@@ -56,7 +56,7 @@ int VekGetHostIP(unsigned long* addresses, unsigned long* netmasks) {
     int count = 0;
     for (DWORD i = 0; i < records; ++i) {
         const unsigned char* record = list + i * kRecordSize;
-        const std::uint32_t address = ReadAddress(record, kAddressOffset);
+        const uint32_t address = ReadAddress(record, kAddressOffset);
         if (!IsUsable(address)) continue;
         if (addresses) {
             addresses[count] = address;

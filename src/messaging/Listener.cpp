@@ -9,60 +9,112 @@
 //     endpoint, so it is released exactly once, and only once no wait or
 //     receive can use it any more;
 //   - kStarted: the thread has read the listener's endpoint pointer;
-//   - kReading: the thread is copying the callback and context out of the
-//     listener for one delivery;
-//   - kStopped: Stop has begun; no delivery starts after it.
-// Stop returns only once kStarted is set and kReading is clear, so after
-// Stop the thread never touches the listener object again.
+//   - kDeciding: the thread is deciding on one delivery: copying the callback
+//     and context out of the listener and checking that the callback is code;
+//   - kStopped: Stop's wait is over; no delivery is decided after it.
+// Stop returns only once kStarted is set and kDeciding is clear, so after
+// Stop the thread never touches the listener object again, and a decision
+// that Stop overlapped ends without a call.
 // The endpoint is defined before the public header declares it: mingw would
 // otherwise export its type information along with the exported classes.
 #include "transport/UdpEndpoint.h"
 #include "VekLink.h"
 
-#include <atomic>
-#include <cstring>
-#include <new>
-#include <thread>
+#include <string.h>
 
 namespace {
 
-constexpr unsigned kStarted = 1, kReading = 2, kStopped = 4;
+constexpr unsigned kStarted = 1, kDeciding = 2, kStopped = 4;
 constexpr unsigned kReference = 8;  // the reference count sits above the flags
 constexpr int kReceiveBufferSize = 65536;
 constexpr DWORD kStopWaitMilliseconds = 1000;
 
+// The hand-off word, over the atomic built-ins that GCC and clang share: the
+// Microsoft-ABI build has no C++ library to take std::atomic from.
+class HandoffWord {
+public:
+    unsigned Load() const { return __atomic_load_n(&word_, __ATOMIC_ACQUIRE); }
+    unsigned FetchOr(unsigned bits) { return __atomic_fetch_or(&word_, bits, __ATOMIC_ACQ_REL); }
+    unsigned FetchAnd(unsigned bits) { return __atomic_fetch_and(&word_, bits, __ATOMIC_ACQ_REL); }
+    unsigned FetchSub(unsigned n) { return __atomic_fetch_sub(&word_, n, __ATOMIC_ACQ_REL); }
+    bool CompareExchange(unsigned* expected, unsigned desired) {
+        return __atomic_compare_exchange_n(&word_, expected, desired, true, __ATOMIC_ACQ_REL,
+                                           __ATOMIC_ACQUIRE);
+    }
+
+private:
+    unsigned word_ = 2 * kReference;
+};
+
 class ListenEndpoint : public CUdpEndpoint {
 public:
-    std::atomic<unsigned> handoff{2 * kReference};
-
+    // Both parties hold a reference; the last to let go releases the endpoint.
     void LetGo() {
-        if (handoff.fetch_sub(kReference, std::memory_order_acq_rel) / kReference == 1)
-            ReleaseEndpoint(this);
+        if (handoff.FetchSub(kReference) / kReference == 1) ReleaseEndpoint(this);
     }
+
+    void MarkStarted() { handoff.FetchOr(kStarted); }
+
+    // Opens a delivery decision, unless Stop's wait is already over.
+    bool BeginDecision() {
+        unsigned state = handoff.Load();
+        do {
+            if (state & kStopped) return false;
+        } while (!handoff.CompareExchange(&state, state | kDeciding));
+        return true;
+    }
+
+    // Closes the decision; false when Stop's wait ended during it.
+    bool EndDecision() { return !(handoff.FetchAnd(~kDeciding) & kStopped); }
+
+    // Marks the end of Stop's wait and waits out a decision in progress (and
+    // a thread that has not read its endpoint yet). Decisions take
+    // microseconds; the pause grows only if one is held up.
+    void MarkStopped() {
+        unsigned state = handoff.FetchOr(kStopped);
+        for (int spins = 0; !(state & kStarted) || (state & kDeciding); ++spins) {
+            Sleep(spins < 64 ? 0 : 1);
+            state = handoff.Load();
+        }
+    }
+
+private:
+    HandoffWord handoff;
 };
 
 ListenEndpoint* AsListenEndpoint(CUdpEndpoint* endpoint) {
     return static_cast<ListenEndpoint*>(endpoint);
 }
 
+// Code means a readable address (IsBadCodePtr, which also rejects null) on a
+// page that may be executed: IsBadCodePtr alone accepts data on Windows.
 bool IsCallable(ReceiveCallback callback) {
     // Through the generic function pointer type, which any function pointer
     // converts to without a warning.
     typedef void (*AnyFunction)();
-    return !IsBadCodePtr(reinterpret_cast<FARPROC>(reinterpret_cast<AnyFunction>(callback)));
+    const FARPROC code = reinterpret_cast<FARPROC>(reinterpret_cast<AnyFunction>(callback));
+    if (IsBadCodePtr(code)) return false;
+    MEMORY_BASIC_INFORMATION page;
+    if (VirtualQuery(reinterpret_cast<void*>(code), &page, sizeof page) != sizeof page) return false;
+    const DWORD executable = PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE |
+                             PAGE_EXECUTE_WRITECOPY;
+    return page.State == MEM_COMMIT && (page.Protect & executable) &&
+           !(page.Protect & (PAGE_GUARD | PAGE_NOACCESS));
 }
 
-// Waits for the next datagram and reports whether one can be read. False
-// means the thread is to end: a stop, or a wait that failed.
-bool AwaitDatagram(CUdpEndpoint* endpoint, const WSAEVENT (&events)[2]) {
+enum Wake { kReadable, kStopping, kWaitFailed };
+
+// Waits until a datagram can be read or Stop signals.
+Wake AwaitWake(CUdpEndpoint* endpoint, const WSAEVENT (&events)[2]) {
     for (;;) {
         const DWORD signalled = WSAWaitForMultipleEvents(2, events, FALSE, WSA_INFINITE, FALSE);
-        if (signalled != WSA_WAIT_EVENT_0) return false;
+        if (signalled == WSA_WAIT_EVENT_0 + 1) return kStopping;
+        if (signalled != WSA_WAIT_EVENT_0) return kWaitFailed;  // ends the thread, never spins
         WSANETWORKEVENTS recorded = {};
         const bool enumerated =
             WSAEnumNetworkEvents(endpoint->GetSocket(), endpoint->netEvent, &recorded) == 0;
         WSAResetEvent(endpoint->netEvent);
-        if (enumerated && (recorded.lNetworkEvents & FD_READ)) return true;
+        if (enumerated && (recorded.lNetworkEvents & FD_READ)) return kReadable;
     }
 }
 
@@ -97,7 +149,7 @@ CVekListen& CVekListen::operator=(const CVekListen& other) {
 int CVekListen::Run(unsigned long newMode, ReceiveCallback newCallback, int newPort,
                     unsigned long newInterface, unsigned long group, void* newContext) {
     if (thread) return 0;
-    ListenEndpoint* created = new (std::nothrow) ListenEndpoint;
+    ListenEndpoint* created = new ListenEndpoint;
     if (!created) return 0;
     if (!created->HasEvents() || !created->Create(newPort, newInterface) ||
         (newMode == VEK_MODE_MULTICAST && !created->JoinGroup(group)) ||
@@ -131,34 +183,34 @@ unsigned long VEK_THREAD_ENTRY CVekListen::InitThreadProc(void* listener) {
 unsigned long CVekListen::ThreadProc() {
     ListenEndpoint* own = AsListenEndpoint(endpoint);
     if (!own) return 0;
-    own->handoff.fetch_or(kStarted, std::memory_order_release);
+    own->MarkStarted();
 
     // Cleared once here and after every delivery, so the buffer is all zeros
     // whenever a datagram arrives, without putting the clear between the
     // wake-up and the receive.
     char buffer[kReceiveBufferSize];
-    std::memset(buffer, 0, sizeof buffer);
+    memset(buffer, 0, sizeof buffer);
     const WSAEVENT events[2] = {own->netEvent, own->stopEvent};
-    while (AwaitDatagram(own, events)) {
+    for (;;) {
+        const Wake wake = AwaitWake(own, events);
+        if (wake == kWaitFailed) break;
         int length = kReceiveBufferSize;
         unsigned long sourceAddress = 0;
         int sourcePort = 0;
-        own->RecvFrom(buffer, &length, &sourceAddress, &sourcePort);
+        const int received = own->RecvFrom(buffer, &length, &sourceAddress, &sourcePort);
+        // On a stop, what is still queued is delivered first: the socket is
+        // non-blocking, so this receive fails once the queue is empty. (Wine
+        // re-arms the network event late, so its stop can win the wait while
+        // datagrams are queued.)
+        if (wake == kStopping && !received) break;
 
-        // Copy callback and context out of the listener, unless Stop began.
-        unsigned state = own->handoff.load(std::memory_order_acquire);
-        do {
-            if (state & kStopped) break;
-        } while (!own->handoff.compare_exchange_weak(state, state | kReading,
-                                                     std::memory_order_acquire));
-        if (state & kStopped) break;
+        if (!own->BeginDecision()) break;
         const ReceiveCallback deliver = callback;
         void* const deliverContext = context;
-        own->handoff.fetch_and(~kReading, std::memory_order_release);
-
-        if (!IsCallable(deliver)) break;
+        const bool callable = IsCallable(deliver);
+        if (!own->EndDecision() || !callable) break;
         deliver(buffer, length, deliverContext, sourceAddress, sourcePort);
-        std::memset(buffer, 0, sizeof buffer);
+        memset(buffer, 0, sizeof buffer);
     }
     own->LetGo();
     return 0;
@@ -171,14 +223,7 @@ void CVekListen::Stop() {
     WaitForSingleObject(thread, kStopWaitMilliseconds);
     CloseHandle(thread);
     thread = nullptr;
-
-    // A thread still running after the wait may be about to read this
-    // object; let it finish that before the object is given back.
-    unsigned state = own->handoff.fetch_or(kStopped, std::memory_order_acq_rel) | kStopped;
-    while (!(state & kStarted) || (state & kReading)) {
-        std::this_thread::yield();
-        state = own->handoff.load(std::memory_order_acquire);
-    }
+    own->MarkStopped();
     endpoint = nullptr;
     own->LetGo();
 }

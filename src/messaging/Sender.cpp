@@ -3,8 +3,7 @@
 #include "transport/UdpEndpoint.h"
 #include "VekLink.h"
 
-#include <climits>
-#include <new>
+#include <limits.h>
 
 CVekSend::CVekSend() : endpoint(nullptr), groupAddress(0), mode(0) {}
 
@@ -22,12 +21,12 @@ CVekSend& CVekSend::operator=(const CVekSend& other) {
 
 int CVekSend::InitInstance(unsigned long newMode, unsigned long group, unsigned long interfaceAddress) {
     ExitInstance();
-    CUdpEndpoint* created = new (std::nothrow) CUdpEndpoint;
+    CUdpEndpoint* created = new CUdpEndpoint;
     if (!created) return 0;
     const bool multicast = newMode == VEK_MODE_MULTICAST;
     if (!created->Create(0, interfaceAddress) || !created->SetSendBuffer(kSocketBufferSize) ||
         (multicast && !created->JoinGroup(group))) {
-        delete created;
+        ReleaseEndpoint(created);
         return 0;
     }
     endpoint = created;

@@ -1,6 +1,6 @@
 #include "transport/UdpEndpoint.h"
 
-#include <cstdint>
+#include <stdint.h>
 
 namespace {
 
@@ -8,13 +8,13 @@ bool IsPort(int port) { return port >= 0 && port <= 65535; }
 
 // Addresses are 32-bit values; wider values (possible where unsigned long
 // has 64 bits) are refused rather than cut down.
-bool IsAddress(unsigned long address) { return static_cast<std::uint32_t>(address) == address; }
+bool IsAddress(unsigned long address) { return static_cast<uint32_t>(address) == address; }
 
 sockaddr_in SocketAddress(unsigned long address, int port) {
     sockaddr_in result = {};
     result.sin_family = AF_INET;
     result.sin_port = htons(static_cast<unsigned short>(port));
-    result.sin_addr.s_addr = static_cast<std::uint32_t>(address);
+    result.sin_addr.s_addr = static_cast<uint32_t>(address);
     return result;
 }
 
@@ -90,7 +90,7 @@ int CUdpEndpoint::SelectEvents(long eventMask) {
 
 int CUdpEndpoint::JoinGroup(unsigned long group) {
     if (!IsAddress(group)) return 0;
-    const std::uint32_t outgoing = static_cast<std::uint32_t>(interfaceAddress);
+    const uint32_t outgoing = static_cast<uint32_t>(interfaceAddress);
     setsockopt(socket, IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<const char*>(&outgoing),
                sizeof outgoing);
     if (!SetMembership(IP_ADD_MEMBERSHIP, group)) return 0;
@@ -102,8 +102,8 @@ int CUdpEndpoint::LeaveGroup() { return SetMembership(IP_DROP_MEMBERSHIP, groupA
 
 int CUdpEndpoint::SetMembership(int option, unsigned long group) {
     ip_mreq request = {};
-    request.imr_multiaddr.s_addr = static_cast<std::uint32_t>(group);
-    request.imr_interface.s_addr = interfaceAddress ? static_cast<std::uint32_t>(interfaceAddress)
+    request.imr_multiaddr.s_addr = static_cast<uint32_t>(group);
+    request.imr_interface.s_addr = interfaceAddress ? static_cast<uint32_t>(interfaceAddress)
                                                     : INADDR_ANY;
     return setsockopt(socket, IPPROTO_IP, option, reinterpret_cast<const char*>(&request),
                       sizeof request) == 0 ? 1 : 0;

@@ -6,6 +6,9 @@
 
 #include "platform/platform.h"
 
+#include <stddef.h>
+#include <stdlib.h>
+
 // Socket send and receive buffers asked for by senders and listeners.
 constexpr int kSocketBufferSize = 65536;
 
@@ -15,6 +18,13 @@ public:
     virtual ~CUdpEndpoint();
     CUdpEndpoint(const CUdpEndpoint&) = delete;
     CUdpEndpoint& operator=(const CUdpEndpoint&) = delete;
+
+    // Endpoints come from the C heap: a failed allocation makes the new
+    // expression yield null (the operator promises not to throw), which the
+    // owners test. This needs no C++ library, so the Microsoft-ABI DLL, which
+    // has none to link, builds from the same source.
+    static void* operator new(size_t size) noexcept { return malloc(size); }
+    static void operator delete(void* memory) { free(memory); }
 
     // Opens the socket and binds it to port (0: the platform's choice) on
     // interfaceAddress (0: any). A failed bind leaves no socket open.

@@ -4,12 +4,15 @@
 // thread itself; whichever lets go of it last frees it, so closing the handle
 // of a running thread lets that thread finish on its own.
 #include "native.h"
+#include "seams.h"
 
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <new>
 #include <pthread.h>
+#include <sched.h>
+#include <time.h>
 
 namespace win {
 namespace {
@@ -39,6 +42,7 @@ void* Run(void* argument) {
         std::unique_lock<std::mutex> guard(thread->lock);
         thread->changed.wait(guard, [thread] { return thread->resumed; });
     }
+    seam::Reach(seam::kThreadStart);
     thread->entry(thread->argument);
     {
         std::lock_guard<std::mutex> guard(thread->lock);
@@ -102,8 +106,22 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
         thread->changed.wait(guard, ended);
         return WAIT_OBJECT_0;
     }
-    return thread->changed.wait_for(guard, std::chrono::milliseconds(milliseconds), ended)
-               ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+    if (thread->changed.wait_for(guard, std::chrono::milliseconds(milliseconds), ended))
+        return WAIT_OBJECT_0;
+    guard.unlock();
+    seam::Reach(seam::kThreadWaitTimedOut);
+    return WAIT_TIMEOUT;
+}
+
+void Sleep(DWORD milliseconds) {
+    if (milliseconds == 0) {
+        sched_yield();
+        return;
+    }
+    timespec delay{static_cast<time_t>(milliseconds / 1000),
+                   static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (::nanosleep(&delay, &delay) != 0 && errno == EINTR) {
+    }
 }
 
 BOOL CloseHandle(HANDLE handle) {

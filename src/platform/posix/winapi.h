@@ -133,7 +133,36 @@ HANDLE CreateThread(SECURITY_ATTRIBUTES* security, std::size_t stackSize,
 DWORD ResumeThread(HANDLE thread);
 DWORD WaitForSingleObject(HANDLE thread, DWORD milliseconds);
 BOOL CloseHandle(HANDLE thread);
+// 0 gives up the rest of the time slice.
+void Sleep(DWORD milliseconds);
+
+// Memory tests: readable code, the protection of a page.
+constexpr DWORD PAGE_NOACCESS = 0x01;
+constexpr DWORD PAGE_READONLY = 0x02;
+constexpr DWORD PAGE_READWRITE = 0x04;
+constexpr DWORD PAGE_WRITECOPY = 0x08;
+constexpr DWORD PAGE_EXECUTE = 0x10;
+constexpr DWORD PAGE_EXECUTE_READ = 0x20;
+constexpr DWORD PAGE_EXECUTE_READWRITE = 0x40;
+constexpr DWORD PAGE_EXECUTE_WRITECOPY = 0x80;
+constexpr DWORD PAGE_GUARD = 0x100;
+constexpr DWORD MEM_COMMIT = 0x1000;
+constexpr DWORD MEM_FREE = 0x10000;
+
+struct MEMORY_BASIC_INFORMATION {
+    void* BaseAddress;
+    void* AllocationBase;
+    DWORD AllocationProtect;
+    std::size_t RegionSize;
+    DWORD State;
+    DWORD Protect;
+    DWORD Type;
+};
+
+// Nonzero when the address cannot be read, null included.
 BOOL IsBadCodePtr(FARPROC address);
+// The mapping that holds address: committed with its protection, or free.
+std::size_t VirtualQuery(const void* address, MEMORY_BASIC_INFORMATION* info, std::size_t size);
 
 // Host queries: names, platform family, interface list, writable memory.
 typedef char CHAR;
