@@ -73,13 +73,19 @@ void CUdpEndpoint::Close() {
     socket = INVALID_SOCKET;
 }
 
-int CUdpEndpoint::SetSendBuffer(int size) {
-    return setsockopt(socket, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&size),
-                      sizeof size) == 0 ? 1 : 0;
-}
+int CUdpEndpoint::SetSendBuffer(int size) { return RaiseBuffer(SO_SNDBUF, size); }
 
-int CUdpEndpoint::SetRecvBuffer(int size) {
-    return setsockopt(socket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size),
+int CUdpEndpoint::SetRecvBuffer(int size) { return RaiseBuffer(SO_RCVBUF, size); }
+
+int CUdpEndpoint::RaiseBuffer(int option, int size) {
+    // Linux already gives every socket 212992 bytes each way; setting 65536
+    // there would shrink the buffer, and lose more of a burst.
+    int current = 0;
+    int length = sizeof current;
+    if (getsockopt(socket, SOL_SOCKET, option, reinterpret_cast<char*>(&current), &length) == 0 &&
+        length == sizeof current && current >= size)
+        return 1;
+    return setsockopt(socket, SOL_SOCKET, option, reinterpret_cast<const char*>(&size),
                       sizeof size) == 0 ? 1 : 0;
 }
 

@@ -37,6 +37,8 @@ public:
     // written only on success.
     int RecvFrom(void* buffer, int* length, unsigned long* sourceAddress, int* sourcePort);
     void Close();
+    // Raise the socket's send or receive buffer to at least size bytes; a
+    // buffer the platform already made that large is left as it is.
     int SetSendBuffer(int size);
     int SetRecvBuffer(int size);
     // Ties netEvent to the socket for eventMask; the socket becomes
@@ -57,6 +59,7 @@ public:
 
 private:
     int SetMembership(int option, unsigned long group);
+    int RaiseBuffer(int option, int size);
 };
 
 // Ends an owner's use of an endpoint: leaves the group it joined, then

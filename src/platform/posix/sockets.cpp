@@ -127,4 +127,14 @@ int setsockopt(SOCKET s, int level, int option, const char* value, int length) {
                         static_cast<socklen_t>(length)) == 0 ? 0 : SOCKET_ERROR;
 }
 
+int getsockopt(SOCKET s, int level, int option, char* value, int* length) {
+    int nativeLevel, nativeOption;
+    if (!value || !length || !NativeOption(level, option, *length, &nativeLevel, &nativeOption))
+        return Fail(ENOPROTOOPT);
+    socklen_t size = static_cast<socklen_t>(*length);
+    if (::getsockopt(Descriptor(s), nativeLevel, nativeOption, value, &size) != 0) return SOCKET_ERROR;
+    *length = static_cast<int>(size);
+    return 0;
+}
+
 }  // namespace win

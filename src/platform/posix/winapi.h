@@ -98,6 +98,7 @@ int recvfrom(SOCKET s, char* buffer, int length, int flags, sockaddr* from,
              int* fromLength);
 int closesocket(SOCKET s);
 int setsockopt(SOCKET s, int level, int option, const char* value, int length);
+int getsockopt(SOCKET s, int level, int option, char* value, int* length);
 
 WSAEVENT WSACreateEvent();
 BOOL WSACloseEvent(WSAEVENT event);
