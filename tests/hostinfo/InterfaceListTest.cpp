@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "VekLink.h"
+#include "support/Held.h"
 #include "support/HostFacts.h"
 #include "support/Network.h"
 #include "support/Peer.h"
@@ -36,7 +37,15 @@ std::vector<std::string> LayoutEntries(const std::string& layout) {
     if (layout == "one") return {"198.51.100.7/255.255.255.0"};
     if (layout == "two")
         return {"127.0.0.2/255.0.0.0", "198.51.100.7/255.255.255.0", "203.0.113.9/255.255.255.0"};
-    return {};  // loopback only, and more interfaces than records ("many")
+    if (layout == "eight") {
+        // 127.0.0.1 and seven more fill the 8 records exactly.
+        std::vector<std::string> entries;
+        for (int i = 0; i < 7; ++i)
+            entries.push_back("198.51.100." + std::to_string(16 * i + 1) + "/255.255.255.240");
+        std::sort(entries.begin(), entries.end());
+        return entries;
+    }
+    return {};  // loopback only, and one record more than fits ("many")
 }
 
 class HostIP : public NetworkTest {
@@ -82,6 +91,19 @@ TEST_F(HostIP, NullNetmasksWritesOnlyAddresses) {
     for (const std::string& entry : ExpectedEntries())
         expected.push_back(entry.substr(0, entry.find('/')) + "/0.0.0.0");
     EXPECT_EQ(expected, Fill(static_cast<int>(expected.size()), false));
+}
+
+TEST_F(HostIP, QueriesLeaveNothingOpenWhetherTheyFailOrNot) {
+    // In the "many" layout every query fails: the failure path must close
+    // its socket as well.
+    ASSERT_TRUE(test::CountersMove());
+    const test::Held before = test::CountHeld();
+    unsigned long addresses[kRecords], netmasks[kRecords];
+    for (int i = 0; i < 10; ++i) {
+        VekGetHostIP(nullptr, nullptr);
+        VekGetHostIP(addresses, netmasks);
+    }
+    EXPECT_TRUE(test::NothingLeaked(before));
 }
 
 }  // namespace

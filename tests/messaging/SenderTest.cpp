@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "support/EndpointSocket.h"
+#include "support/Held.h"
 #include "support/Network.h"
 
 using test::Datagram;
@@ -72,12 +75,13 @@ TEST_F(Sender, MulticastOnAnyInterfaceUsesThePlatformDefault) {
 }
 
 TEST_F(Sender, NonMulticastGroupFailsSetUpAndLeavesNothingOpen) {
-    const long handles = test::OpenHandleCount();
+    ASSERT_TRUE(test::CountersMove());
+    const test::Held before = test::CountHeld();
     CVekSend sender;
     EXPECT_EQ(0, sender.InitInstance(VEK_MODE_MULTICAST, test::Ipv4("192.0.2.1"), 0));
     EXPECT_EQ(nullptr, sender.endpoint);
     EXPECT_EQ(0ul, sender.groupAddress);
-    EXPECT_EQ(handles, test::OpenHandleCount());
+    EXPECT_TRUE(test::NothingLeaked(before));
 }
 
 TEST_F(Sender, OtherModesAcceptSendsButPutNothingOnTheWire) {
@@ -107,6 +111,26 @@ TEST_F(Sender, OversizedDatagramIsRefusedAndTheSenderKeepsWorking) {
     EXPECT_EQ(65507u, d.bytes.size());
 }
 
+TEST_F(Sender, SendBufferIsRaisedTo65536ButNeverLowered) {
+    const test::PlainBuffer plain = test::PlainSocketBuffer(false);
+    ASSERT_GT(plain.byDefault, 0);
+    ASSERT_GE(plain.after65536, 65536);
+    CVekSend sender;
+    ASSERT_EQ(1, sender.InitInstance(VEK_MODE_UNICAST, 0, 0));
+    EXPECT_EQ(std::max(plain.byDefault, plain.after65536),
+              test::BufferSize(test::SocketOf(sender.endpoint), false));
+}
+
+TEST_F(Sender, TheHighestPortIsSentTo) {
+    Peer top("127.0.0.1", 65535);
+    ASSERT_TRUE(top.Valid());
+    CVekSend sender;
+    ASSERT_EQ(1, sender.InitInstance(VEK_MODE_UNICAST, 0, 0));
+    EXPECT_EQ(1, sender.Send(const_cast<char*>("top"), 3, 65535, loopback));
+    Datagram d;
+    EXPECT_TRUE(top.Receive(&d));
+}
+
 TEST_F(Sender, PortsAndLengthsOutOfRangeAreRefusedNotTruncated) {
     Peer peer;
     CVekSend sender;
@@ -134,7 +158,8 @@ TEST_F(Sender, SendWithoutSetUpFailsAndExitInstanceTwiceIsHarmless) {
 }
 
 TEST_F(Sender, CopiesReinitialisationAndDestructionNeverLeakOrShareTheSocket) {
-    const long handles = test::OpenHandleCount();
+    ASSERT_TRUE(test::CountersMove());
+    const test::Held before = test::CountHeld();
     {
         CVekSend original;
         ASSERT_EQ(1, original.InitInstance(VEK_MODE_MULTICAST, group, loopback));
@@ -161,5 +186,5 @@ TEST_F(Sender, CopiesReinitialisationAndDestructionNeverLeakOrShareTheSocket) {
         constructed.ExitInstance();
         assigned.ExitInstance();
     }
-    EXPECT_EQ(handles, test::OpenHandleCount());
+    EXPECT_TRUE(test::NothingLeaked(before));
 }

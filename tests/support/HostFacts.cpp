@@ -10,7 +10,6 @@
 #  include <net/if_arp.h>
 #  include <netinet/in.h>
 #  include <sys/ioctl.h>
-#  include <sys/mman.h>
 #  include <sys/socket.h>
 #  include <sys/utsname.h>
 #  include <unistd.h>
@@ -27,28 +26,6 @@ std::string Layout() {
 }
 
 #if defined(_WIN32)
-namespace {
-
-std::size_t PageSize() {
-    SYSTEM_INFO info;
-    GetSystemInfo(&info);
-    return info.dwPageSize;
-}
-
-unsigned char* MapPages(std::size_t bytes) {
-    return static_cast<unsigned char*>(
-        VirtualAlloc(nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-}
-
-const DWORD kNoAccess = PAGE_NOACCESS;
-
-bool Protect(unsigned char* start, std::size_t bytes, DWORD access) {
-    DWORD old;
-    return VirtualProtect(start, bytes, access, &old) != 0;
-}
-
-}  // namespace
-
 std::vector<InterfaceAddress> InterfaceAddresses() {
     std::vector<InterfaceAddress> result;
     ULONG size = 0;
@@ -93,26 +70,8 @@ std::string HostName() {
     return result == 0 ? name : "";
 }
 
-GuardedBytes::~GuardedBytes() {
-    if (base_) VirtualFree(base_, 0, MEM_RELEASE);
-}
-
-bool GuardedBytes::MakeReadOnly() { return Protect(base_, accessible_, PAGE_READONLY); }
 #else
 namespace {
-
-std::size_t PageSize() { return static_cast<std::size_t>(sysconf(_SC_PAGESIZE)); }
-
-unsigned char* MapPages(std::size_t bytes) {
-    void* pages = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    return pages == MAP_FAILED ? nullptr : static_cast<unsigned char*>(pages);
-}
-
-const int kNoAccess = PROT_NONE;
-
-bool Protect(unsigned char* start, std::size_t bytes, int access) {
-    return mprotect(start, bytes, access) == 0;
-}
 
 bool IsUpIpv4(const ifaddrs* entry) {
     return entry->ifa_addr && entry->ifa_addr->sa_family == AF_INET && (entry->ifa_flags & IFF_UP);
@@ -168,23 +127,6 @@ std::string HostName() {
     return gethostname(name, sizeof name - 1) == 0 ? name : "";
 }
 
-GuardedBytes::~GuardedBytes() {
-    if (base_) munmap(base_, accessible_ + PageSize());
-}
-
-bool GuardedBytes::MakeReadOnly() { return Protect(base_, accessible_, PROT_READ); }
 #endif
-
-GuardedBytes::GuardedBytes(std::size_t size, unsigned char fill)
-    : base_(nullptr), accessible_(0), data_(nullptr) {
-    const std::size_t page = PageSize();
-    accessible_ = (size + page - 1) / page * page;
-    if (accessible_ == 0) accessible_ = page;
-    base_ = MapPages(accessible_ + page);
-    if (!base_) return;
-    if (!Protect(base_ + accessible_, page, kNoAccess)) return;
-    data_ = base_ + accessible_ - size;
-    std::memset(data_, fill, size);
-}
 
 }  // namespace test

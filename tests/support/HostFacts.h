@@ -1,12 +1,10 @@
-// Test support for the host queries: which host layout the test runs on, the
-// host's interfaces and adapters read without the library (natively from the
-// kernel, on Windows from the IP helper tables), and memory laid out against
-// an inaccessible page.
+// Test support for the host queries: which host layout the test runs on, and
+// the host's interfaces and adapters read without the library (natively from
+// the kernel, on Windows from the IP helper tables).
 #ifndef VEKLINK_TEST_HOSTFACTS_H
 #define VEKLINK_TEST_HOSTFACTS_H
 
 #include <array>
-#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -30,24 +28,6 @@ std::vector<HardwareAddress> AdapterAddresses();
 std::string ComputerName();
 // The host name as the platform's own socket layer reports it.
 std::string HostName();
-
-// size bytes of memory filled with fill, ending exactly where an
-// inaccessible page begins.
-class GuardedBytes {
-public:
-    GuardedBytes(std::size_t size, unsigned char fill);
-    ~GuardedBytes();
-    GuardedBytes(const GuardedBytes&) = delete;
-    GuardedBytes& operator=(const GuardedBytes&) = delete;
-
-    unsigned char* data() const { return data_; }
-    bool MakeReadOnly();
-
-private:
-    unsigned char* base_;
-    std::size_t accessible_;  // bytes before the inaccessible page
-    unsigned char* data_;
-};
 
 }  // namespace test
 

@@ -7,7 +7,6 @@
 #else
 #  include <arpa/inet.h>
 #  include <cerrno>
-#  include <dirent.h>
 #  include <netinet/in.h>
 #  include <sys/select.h>
 #  include <sys/socket.h>
@@ -126,6 +125,26 @@ int LocalPort(std::uintptr_t socket) {
     return ntohs(local.sin_port);
 }
 
+int BufferSize(std::uintptr_t socket, bool receive) {
+    int size = -1;
+    AddressLength length = sizeof size;
+    if (getsockopt(AsNative(socket), SOL_SOCKET, receive ? SO_RCVBUF : SO_SNDBUF,
+                   reinterpret_cast<char*>(&size), &length) != 0)
+        return -1;
+    return size;
+}
+
+PlainBuffer PlainSocketBuffer(bool receive) {
+    PlainBuffer result;
+    Peer plain;
+    result.byDefault = BufferSize(plain.Socket(), receive);
+    const int asked = 65536;
+    if (setsockopt(AsNative(plain.Socket()), SOL_SOCKET, receive ? SO_RCVBUF : SO_SNDBUF,
+                   reinterpret_cast<const char*>(&asked), sizeof asked) == 0)
+        result.after65536 = BufferSize(plain.Socket(), receive);
+    return result;
+}
+
 bool WaitReadable(std::uintptr_t socket, int timeoutMs) { return Readable(AsNative(socket), timeoutMs); }
 
 void SleepMs(int milliseconds) {
@@ -138,24 +157,10 @@ bool UnderWine() {
     return ntdll && GetProcAddress(ntdll, "wine_get_version");
 }
 
-long OpenHandleCount() {
-    DWORD count = 0;
-    return GetProcessHandleCount(GetCurrentProcess(), &count) ? static_cast<long>(count) : -1;
-}
-
 int LastSocketError() { return WSAGetLastError(); }
 void SetLastSocketError(int error) { WSASetLastError(error); }
 #else
 bool UnderWine() { return false; }
-
-long OpenHandleCount() {
-    DIR* fds = opendir("/proc/self/fd");
-    if (!fds) return -1;
-    long count = 0;
-    while (readdir(fds)) ++count;
-    closedir(fds);
-    return count;
-}
 
 int LastSocketError() { return errno; }
 void SetLastSocketError(int error) { errno = error; }

@@ -30,6 +30,7 @@ public:
 
     bool Valid() const;
     int Port() const;
+    std::uintptr_t Socket() const { return socket_; }
     bool JoinGroup(const char* group, const char* interfaceAddress = "0.0.0.0");
     bool SendTo(const void* data, std::size_t length, unsigned long address, int port);
     bool SendTo(const std::string& text, unsigned long address, int port) {
@@ -45,13 +46,20 @@ private:
 // True under Wine, whose socket layer differs from Windows in a few measured
 // ways (start-up counting above all).
 bool UnderWine();
-// Open descriptors (natively) or handles (Windows) of this process.
-long OpenHandleCount();
 // The platform's last socket error, and a way to set it to a marker value.
 int LastSocketError();
 void SetLastSocketError(int error);
 // Local port of a socket value the library handed out.
 int LocalPort(std::uintptr_t socket);
+// A socket's send or receive buffer size as the platform reports it.
+int BufferSize(std::uintptr_t socket, bool receive);
+// What the platform gives a plain UDP socket: its buffer by default, and
+// after asking for 65536 bytes.
+struct PlainBuffer {
+    int byDefault = -1;
+    int after65536 = -1;
+};
+PlainBuffer PlainSocketBuffer(bool receive);
 // Waits until the socket has a datagram to read; false after timeoutMs.
 bool WaitReadable(std::uintptr_t socket, int timeoutMs = 3000);
 void SleepMs(int milliseconds);

@@ -58,6 +58,8 @@ TEST_F(Endpoint, HeldPortIsRefusedAndLeavesNoSocket) {
 }
 
 TEST_F(Endpoint, PortsAndAddressesOutOfRangeAreRefused) {
+    CUdpEndpoint top;
+    EXPECT_EQ(1, top.Create(65535, loopback)) << "the highest port is in range";
     CUdpEndpoint endpoint;
     EXPECT_EQ(0, endpoint.Create(65536, 0));
     EXPECT_EQ(0, endpoint.Create(-1, 0));
@@ -109,6 +111,17 @@ TEST_F(Endpoint, FailedReceiveReportsMinusOneAndLeavesSourceUntouched) {
     EXPECT_EQ(-1, length);
     EXPECT_EQ(0xDEADBEEFul, source);
     EXPECT_EQ(4242, sourcePort);
+}
+
+TEST_F(Endpoint, DatagramLargerThanTheBufferFailsInsteadOfArrivingCut) {
+    CUdpEndpoint sender, receiver;
+    ASSERT_EQ(1, sender.Create(0, 0));
+    ASSERT_EQ(1, receiver.Create(0, loopback));
+    ASSERT_EQ(1, sender.SendTo("nine byte", 9, loopback, test::LocalPort(receiver.GetSocket())));
+    char buf[8];
+    unsigned long source = 0xDEADBEEF;
+    EXPECT_EQ(-1, Receive(receiver, buf, sizeof buf, &source, nullptr));
+    EXPECT_EQ(0xDEADBEEFul, source);
 }
 
 TEST_F(Endpoint, SelectEventsOnAClosedEndpointFailsWithoutCallingThePlatform) {

@@ -1,0 +1,119 @@
+// Stop: what is queued is delivered first, Stop works from inside the
+// callback, and once Stop has returned no delivery starts, even when its
+// wait ran out under a callback that holds.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "messaging/Recorder.h"
+#include "support/Held.h"
+#include "support/Network.h"
+
+using test::Peer;
+
+namespace {
+
+struct SelfStop {
+    CVekListen listener;
+    std::atomic<bool> stopped{false};
+};
+
+// Stops the listener of its context from inside the callback.
+void StopFromInside(void*, int, void* context, unsigned long, int) {
+    SelfStop* self = static_cast<SelfStop*>(context);
+    self->listener.Stop();
+    self->stopped = true;
+}
+
+}  // namespace
+
+class ListenerStop : public NetworkTest {};
+
+TEST_F(ListenerStop, DatagramsQueuedBeforeStopAreDeliveredFirst) {
+    // Ten rounds: Wine re-arms the network event a moment after each
+    // receive, so its stop event can win the wait with datagrams queued;
+    // they must be delivered all the same.
+    for (int round = 0; round < 10; ++round) {
+        SCOPED_TRACE(round);
+        Recorder recorder;
+        recorder.gateOpen = false;
+        CVekListen listener;
+        ASSERT_EQ(1, listener.Run(VEK_MODE_UNICAST, Record, 47013, 0, 0, &recorder));
+        Peer peer;
+        for (int i = 0; i < 6; ++i) ASSERT_TRUE(peer.SendTo(std::to_string(i), loopback, 47013));
+        ASSERT_TRUE(recorder.WaitStarted(1));
+        std::thread stopper([&] { listener.Stop(); });
+        test::SleepMs(100);  // Stop is waiting while five datagrams are queued
+        recorder.SetGate(true);
+        stopper.join();
+        ASSERT_EQ(6u, recorder.Count());
+        for (std::size_t i = 0; i < recorder.Count(); ++i)
+            EXPECT_EQ(std::to_string(i), recorder.deliveries[i].bytes);
+    }
+}
+
+TEST_F(ListenerStop, StopFromInsideTheCallbackReturnsAndReleasesEverything) {
+    ASSERT_TRUE(test::CountersMove());
+    Peer peer;
+    const test::Held before = test::CountHeld();
+    {
+        SelfStop self;
+        ASSERT_EQ(1, self.listener.Run(VEK_MODE_UNICAST, StopFromInside, 47016, 0, 0, &self));
+        ASSERT_TRUE(peer.SendTo("stop", loopback, 47016));
+        for (int i = 0; i < 300 && !self.stopped; ++i) test::SleepMs(10);
+        ASSERT_TRUE(self.stopped);
+        EXPECT_EQ(nullptr, self.listener.thread);
+    }
+    EXPECT_TRUE(test::NothingLeaked(before));
+}
+
+TEST_F(ListenerStop, CallbackOutlivingStopThenDestructionIsSafeAndStartsNoDelivery) {
+    ASSERT_TRUE(test::CountersMove());
+    Peer peer;
+    const test::Held before = test::CountHeld();
+    Gate gate;
+    CVekListen* listener = new CVekListen;
+    ASSERT_EQ(1, listener->Run(VEK_MODE_UNICAST, HoldAtGate, 47017, 0, 0, &gate));
+    ASSERT_TRUE(peer.SendTo("held", loopback, 47017));
+    for (int i = 0; i < 300 && gate.entered.load() == 0; ++i) test::SleepMs(10);
+    ASSERT_EQ(1, gate.entered.load());
+    ASSERT_TRUE(peer.SendTo("queued", loopback, 47017));
+    listener->Stop();  // gives up after its 1000 ms wait
+    gate.stopReturned = true;
+    delete listener;
+    gate.open = true;
+    EXPECT_TRUE(test::NothingLeaked(before)) << "the late thread released the endpoint";
+    EXPECT_EQ(1, gate.entered.load());
+    EXPECT_EQ(0, gate.enteredAfterStop.load());
+}
+
+TEST_F(ListenerStop, StopThatTimesOutUnderAFloodStartsNoDeliveryAfterwards) {
+    // The first delivery holds until Stop has given up its wait, while a
+    // flood keeps the queue full: once Stop returns, not one more delivery
+    // may start, neither from the queue nor from datagrams still arriving.
+    for (int round = 0; round < 3; ++round) {
+        Recorder recorder;
+        recorder.gateOpen = false;
+        CVekListen listener;
+        ASSERT_EQ(1, listener.Run(VEK_MODE_UNICAST, Record, 47018, 0, 0, &recorder));
+        std::atomic<bool> done{false};
+        std::thread flood([&] {
+            Peer peer;
+            for (int i = 0; i < 200000 && !done.load(); ++i) {
+                peer.SendTo("flood", loopback, 47018);
+                if (i % 64 == 63) test::SleepMs(1);
+            }
+        });
+        ASSERT_TRUE(recorder.WaitStarted(1));
+        listener.Stop();  // the held callback makes its wait run out
+        recorder.stopReturned = true;
+        recorder.SetGate(true);
+        test::SleepMs(200);
+        done = true;
+        flood.join();
+        EXPECT_EQ(1u, recorder.Count());
+        EXPECT_EQ(0, recorder.startedAfterStop.load());
+    }
+}
