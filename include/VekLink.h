@@ -154,7 +154,8 @@ public:
 
     /*
      * Opens a UDP socket bound to a platform-chosen port on interfaceAddress
-     * (0 = any interface) with a 65536-byte send buffer. In mode 2 it also
+     * (0 = any interface) with a send buffer of at least 65536 bytes (a
+     * larger platform default is kept). In mode 2 it also
      * joins group, which makes interfaceAddress the outgoing interface for
      * multicast (0 leaves the platform's default). group is ignored in other
      * modes. A sender that is already set up is ended first.
@@ -203,15 +204,23 @@ public:
     /*
      * Binds port (0 = platform's choice) on interfaceAddress (0 = all
      * interfaces), joins group when mode is 2, raises the socket's receive
-     * buffer to 65536 bytes and starts the receive thread, which calls
+     * buffer to at least 65536 bytes (a larger buffer, such as Linux's
+     * default of 212992, is kept) and starts the receive thread, which calls
      * callback(data, length, context, sourceAddress, sourcePort) once for
-     * every datagram. group is recorded in every mode but joined only in
-     * mode 2. The port must be free: address reuse is not requested.
-     * On Linux (natively and under Wine) a socket bound to one interface's
-     * address does not receive multicast; a multicast listener there should
-     * use interfaceAddress 0. Windows delivers in both cases.
-     * A callback address that is not callable code (null included) ends the
-     * receive thread at the first datagram, without a call.
+     * every datagram. Any mode other than 2 listens as unicast; group is
+     * recorded in every mode but joined only in mode 2. The port must be
+     * free: address reuse is not requested.
+     * Multicast and the interface address, by platform: Windows delivers a
+     * joined group to a socket bound to the joining interface's address.
+     * Linux natively does not, so a multicast listener there should use
+     * interfaceAddress 0. Wine binds a socket bound to a non-loopback
+     * interface address to that device, which then does receive its groups;
+     * on loopback it behaves as Linux. Wine also accepts an interface address
+     * that no interface has (natively and on Windows the bind fails); the
+     * library passes on what the platform says.
+     * The callback is called only when its address is executable code: null,
+     * data, stack and inaccessible addresses end the receive thread at the
+     * first datagram, without a call; the listener stays running until Stop.
      * Needs VekInitInstance. Returns 1; 0 when the listener is already
      * running or anything fails, with nothing left open.
      */
@@ -222,10 +231,13 @@ public:
      * Ends the receive thread (waiting at most 1000 ms), leaves the group and
      * closes the socket. Does nothing on an idle listener. Datagrams already
      * queued are delivered first while the wait lasts. Once Stop returns the
-     * receive thread no longer touches this object and starts no delivery, so
-     * the listener may be destroyed at once. A callback still running when the
-     * wait runs out (for example Stop called from inside the callback) is
-     * allowed to finish; the socket is then closed when it returns.
+     * receive thread no longer touches this object and no delivery starts,
+     * so the listener (and the context, once no callback is running) may be
+     * freed at once. A callback still running when the wait runs out (a long
+     * callback, or Stop called from inside the callback) is allowed to
+     * finish; the socket is then closed when it returns, and what arrives
+     * meanwhile is dropped. Such a callback can overlap the deliveries of a
+     * later Run on the same object.
      */
     void Stop();
 

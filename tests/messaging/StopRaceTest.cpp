@@ -10,6 +10,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <ostream>
+#include <string>
 #include <thread>
 
 #include "messaging/Recorder.h"
@@ -75,6 +77,8 @@ struct Step {
     const char* name;
     seam::Point point;
 };
+
+void PrintTo(const Step& step, std::ostream* out) { *out << step.name; }
 
 }  // namespace
 

@@ -134,13 +134,16 @@ int BufferSize(std::uintptr_t socket, bool receive) {
     return size;
 }
 
+bool SetBufferSize(std::uintptr_t socket, bool receive, int size) {
+    return setsockopt(AsNative(socket), SOL_SOCKET, receive ? SO_RCVBUF : SO_SNDBUF,
+                      reinterpret_cast<const char*>(&size), sizeof size) == 0;
+}
+
 PlainBuffer PlainSocketBuffer(bool receive) {
     PlainBuffer result;
     Peer plain;
     result.byDefault = BufferSize(plain.Socket(), receive);
-    const int asked = 65536;
-    if (setsockopt(AsNative(plain.Socket()), SOL_SOCKET, receive ? SO_RCVBUF : SO_SNDBUF,
-                   reinterpret_cast<const char*>(&asked), sizeof asked) == 0)
+    if (SetBufferSize(plain.Socket(), receive, 65536))
         result.after65536 = BufferSize(plain.Socket(), receive);
     return result;
 }

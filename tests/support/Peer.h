@@ -51,8 +51,10 @@ int LastSocketError();
 void SetLastSocketError(int error);
 // Local port of a socket value the library handed out.
 int LocalPort(std::uintptr_t socket);
-// A socket's send or receive buffer size as the platform reports it.
+// A socket's send or receive buffer size as the platform reports it, and
+// the platform's own way to set it.
 int BufferSize(std::uintptr_t socket, bool receive);
+bool SetBufferSize(std::uintptr_t socket, bool receive, int size);
 // What the platform gives a plain UDP socket: its buffer by default, and
 // after asking for 65536 bytes.
 struct PlainBuffer {

@@ -131,11 +131,21 @@ TEST_F(Endpoint, SelectEventsOnAClosedEndpointFailsWithoutCallingThePlatform) {
     EXPECT_EQ(1234, test::LastSocketError());
 }
 
-TEST_F(Endpoint, BuffersCanBeRaised) {
-    CUdpEndpoint endpoint;
-    ASSERT_EQ(1, endpoint.Create(0, 0));
-    EXPECT_EQ(1, endpoint.SetSendBuffer(kSocketBufferSize));
-    EXPECT_EQ(1, endpoint.SetRecvBuffer(kSocketBufferSize));
+TEST_F(Endpoint, EachBufferBelowTheSizeIsRaisedAndNoOtherIsTouched) {
+    for (const bool receive : {false, true}) {
+        SCOPED_TRACE(receive ? "receive buffer" : "send buffer");
+        CUdpEndpoint endpoint;
+        ASSERT_EQ(1, endpoint.Create(0, 0));
+        const std::uintptr_t s = endpoint.GetSocket();
+        ASSERT_TRUE(test::SetBufferSize(s, false, 4096));
+        ASSERT_TRUE(test::SetBufferSize(s, true, 4096));
+        const int small = test::BufferSize(s, receive);
+        ASSERT_LT(small, kSocketBufferSize);
+        EXPECT_EQ(1, receive ? endpoint.SetRecvBuffer(kSocketBufferSize)
+                             : endpoint.SetSendBuffer(kSocketBufferSize));
+        EXPECT_GE(test::BufferSize(s, receive), kSocketBufferSize);
+        EXPECT_EQ(small, test::BufferSize(s, !receive)) << "the other buffer was changed";
+    }
 }
 
 TEST_F(Endpoint, JoinReceivesTheGroupAndLeaveStopsIt) {
