@@ -37,8 +37,8 @@ TEST_F(Events, SelectedSocketSignalsReadableDataUntilItIsRead) {
     EXPECT_EQ(WSA_WAIT_TIMEOUT, Poll(events));
 
     test::Peer peer;
-    ASSERT_TRUE(peer.SendTo("one", loopback, test::LocalPort(endpoint.GetSocket())));
-    ASSERT_TRUE(peer.SendTo("two", loopback, test::LocalPort(endpoint.GetSocket())));
+    ASSERT_TRUE(peer.SendTo("one", loopback, plain::BoundPort(endpoint.GetSocket())));
+    ASSERT_TRUE(peer.SendTo("two", loopback, plain::BoundPort(endpoint.GetSocket())));
     for (const char* expected : {"one", "two"}) {
         // Every receive re-arms the event while data is queued. (Wine re-arms
         // a moment later than the receive, so the wait may briefly block.)

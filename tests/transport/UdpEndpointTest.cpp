@@ -14,7 +14,7 @@ protected:
     // Receives one datagram into buf, waiting at most a few seconds for it.
     int Receive(CUdpEndpoint& endpoint, char* buf, int capacity, unsigned long* source,
                 int* sourcePort) {
-        if (!test::WaitReadable(endpoint.GetSocket())) return -2;
+        if (!test::WaitReadable(endpoint.GetSocket(), 3000)) return -2;
         int length = capacity;
         endpoint.RecvFrom(buf, &length, source, sourcePort);
         return length;
@@ -33,12 +33,12 @@ TEST_F(Endpoint, BindsOnAnyInterfaceOrOnLoopback) {
     CUdpEndpoint any, local;
     ASSERT_EQ(1, any.Create(0, 0));
     EXPECT_EQ(0ul, any.interfaceAddress);
-    EXPECT_GT(test::LocalPort(any.GetSocket()), 0);
+    EXPECT_GT(plain::BoundPort(any.GetSocket()), 0);
     ASSERT_EQ(1, local.Create(0, loopback));
     EXPECT_EQ(loopback, local.interfaceAddress);
 
     Peer peer;
-    ASSERT_TRUE(peer.SendTo("hello", loopback, test::LocalPort(local.GetSocket())));
+    ASSERT_TRUE(peer.SendTo("hello", loopback, plain::BoundPort(local.GetSocket())));
     char buf[16] = {};
     unsigned long source = 0;
     int sourcePort = 0;
@@ -92,7 +92,7 @@ TEST_F(Endpoint, EmptyDatagramSendsAndArrives) {
     CUdpEndpoint sender, receiver;
     ASSERT_EQ(1, sender.Create(0, 0));
     ASSERT_EQ(1, receiver.Create(0, loopback));
-    EXPECT_EQ(1, sender.SendTo("", 0, loopback, test::LocalPort(receiver.GetSocket())));
+    EXPECT_EQ(1, sender.SendTo("", 0, loopback, plain::BoundPort(receiver.GetSocket())));
     char buf[8];
     unsigned long source = 0;
     EXPECT_EQ(0, Receive(receiver, buf, sizeof buf, &source, nullptr));
@@ -117,7 +117,7 @@ TEST_F(Endpoint, DatagramLargerThanTheBufferFailsInsteadOfArrivingCut) {
     CUdpEndpoint sender, receiver;
     ASSERT_EQ(1, sender.Create(0, 0));
     ASSERT_EQ(1, receiver.Create(0, loopback));
-    ASSERT_EQ(1, sender.SendTo("nine byte", 9, loopback, test::LocalPort(receiver.GetSocket())));
+    ASSERT_EQ(1, sender.SendTo("nine byte", 9, loopback, plain::BoundPort(receiver.GetSocket())));
     char buf[8];
     unsigned long source = 0xDEADBEEF;
     EXPECT_EQ(-1, Receive(receiver, buf, sizeof buf, &source, nullptr));
@@ -126,9 +126,9 @@ TEST_F(Endpoint, DatagramLargerThanTheBufferFailsInsteadOfArrivingCut) {
 
 TEST_F(Endpoint, SelectEventsOnAClosedEndpointFailsWithoutCallingThePlatform) {
     CUdpEndpoint endpoint;
-    test::SetLastSocketError(1234);
+    plain::SetLastError(1234);
     EXPECT_EQ(0, endpoint.SelectEvents(FD_READ));
-    EXPECT_EQ(1234, test::LastSocketError());
+    EXPECT_EQ(1234, plain::LastError());
 }
 
 TEST_F(Endpoint, EachBufferBelowTheSizeIsRaisedAndNoOtherIsTouched) {
@@ -153,7 +153,7 @@ TEST_F(Endpoint, JoinReceivesTheGroupAndLeaveStopsIt) {
     ASSERT_EQ(1, member.Create(0, 0));
     ASSERT_EQ(1, member.JoinGroup(group));
     EXPECT_EQ(group, member.groupAddress);
-    const int port = test::LocalPort(member.GetSocket());
+    const int port = plain::BoundPort(member.GetSocket());
 
     Peer peer;
     ASSERT_TRUE(peer.SendTo("in group", group, port));
