@@ -1,130 +1,67 @@
 #include "BenchSupport.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 
 #if !defined(_WIN32)
 #  include <pthread.h>
 #  include <sched.h>
+#  include <sys/prctl.h>
+#  include <sys/socket.h>
 #endif
 
 namespace bench {
 
-#if defined(_WIN32)
-typedef int AddressLength;
-void StartSockets() {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-}
-void StopSockets() { WSACleanup(); }
-void CloseSock(Sock s) { closesocket(s); }
-void SetRecvTimeout(Sock s, int milliseconds) {
-    DWORD limit = static_cast<DWORD>(milliseconds);
-    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
-}
-#else
-typedef socklen_t AddressLength;
-void StartSockets() {}
-void StopSockets() {}
-void CloseSock(Sock s) { close(s); }
-void SetRecvTimeout(Sock s, int milliseconds) {
-    timeval limit = {milliseconds / 1000, (milliseconds % 1000) * 1000};
-    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-}
-#endif
+const std::uint32_t kLoopback = plain::Ipv4("127.0.0.1");
 
-namespace {
-sockaddr_in Address(std::uint32_t address, int port) {
-    sockaddr_in result;
-    std::memset(&result, 0, sizeof result);
-    result.sin_family = AF_INET;
-    result.sin_port = htons(static_cast<unsigned short>(port));
-    result.sin_addr.s_addr = address;
-    return result;
-}
-
-int BoundPort(Sock s) {
-    sockaddr_in bound;
-    AddressLength length = sizeof bound;
-    if (getsockname(s, reinterpret_cast<sockaddr*>(&bound), &length) != 0 ||
-        bound.sin_family != AF_INET)
-        return -1;
-    return ntohs(bound.sin_port);
-}
-}  // namespace
-
-void SetRecvBuffer(Sock s, int bytes) {
-#if defined(SO_RCVBUFFORCE)
-    // Past the system's maximum where the namespace grants it.
-    if (setsockopt(s, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) == 0) return;
-#endif
-    setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes);
-}
-
-int RecvBuffer(Sock s) {
-    int bytes = 0;
-    AddressLength length = sizeof bytes;
-    getsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&bytes), &length);
-    return bytes;
-}
-
-Sock OpenUdp(int port, int* boundPort, int recvBuffer, int sendBuffer, std::uint32_t address) {
-    Sock s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    if (s == kNoSock) return kNoSock;
-    if (recvBuffer > 0) SetRecvBuffer(s, recvBuffer);
-    if (sendBuffer > 0)
-        setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&sendBuffer),
-                   sizeof sendBuffer);
-    const sockaddr_in local = Address(address, port);
-    if (bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-        CloseSock(s);
-        return kNoSock;
-    }
-    if (boundPort) *boundPort = BoundPort(s);
+plain::Socket OpenLoopback(int* port) {
+    const plain::Socket s = plain::OpenUdp(kLoopback, 0);
+    if (s != plain::kNoSocket) *port = plain::BoundPort(s);
     return s;
 }
 
-int SendTo(Sock s, const void* data, int length, int port, std::uint32_t address) {
-    const sockaddr_in to = Address(address, port);
-    return static_cast<int>(sendto(s, static_cast<const char*>(data), length, 0,
-                                   reinterpret_cast<const sockaddr*>(&to), sizeof to));
-}
-
-int RecvFrom(Sock s, void* buffer, int capacity, std::uint32_t* address, int* port) {
-    sockaddr_in from;
-    AddressLength length = sizeof from;
-    const int received = static_cast<int>(recvfrom(s, static_cast<char*>(buffer), capacity, 0,
-                                                   reinterpret_cast<sockaddr*>(&from), &length));
-    if (received >= 0) {
-        *address = from.sin_addr.s_addr;
-        *port = ntohs(from.sin_port);
+int RaiseRecvBuffer(plain::Socket s, int bytes) {
+    if (plain::BufferSize(s, true) < bytes) {
+#if defined(SO_RCVBUFFORCE)
+        // Past net.core.rmem_max, which the namespace may not let us raise.
+        if (setsockopt(static_cast<int>(s), SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0)
+#endif
+            plain::SetBufferSize(s, true, bytes);
     }
-    return received;
+    return plain::BufferSize(s, true);
 }
 
-int SetRecvBufferOfPort(int port, int bytes) {
+int RaiseRecvBufferOfPort(int port, int bytes) {
 #if defined(_WIN32)
     // Socket handles are small multiples of 4.
-    for (std::uintptr_t value = 4; value < 8192; value += 4) {
-        const Sock s = static_cast<Sock>(value);
+    for (plain::Socket s = 4; s < 8192; s += 4) {
 #else
-    for (int s = 0; s < 4096; ++s) {
+    for (plain::Socket s = 0; s < 4096; ++s) {
 #endif
-        sockaddr_in bound;
-        AddressLength length = sizeof bound;
-        if (getsockname(s, reinterpret_cast<sockaddr*>(&bound), &length) != 0) continue;
-        if (bound.sin_family != AF_INET || ntohs(bound.sin_port) != port) continue;
-        if (bytes > 0) SetRecvBuffer(s, bytes);
-        return RecvBuffer(s);
+        if (plain::BoundPort(s) != port) continue;
+        return bytes > 0 ? RaiseRecvBuffer(s, bytes) : plain::BufferSize(s, true);
     }
     return 0;
 }
 
-void SleepMs(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
-
 #if defined(_WIN32)
+void SleepUs(int microseconds) {
+    // NtDelayExecution takes 100 ns units (negative: relative); under Wine it
+    // sleeps that long, where Sleep would round up to a millisecond.
+    typedef LONG(WINAPI * Delay)(BOOLEAN, const LARGE_INTEGER*);
+    typedef void (*AnyFunction)();
+    static const Delay delay = reinterpret_cast<Delay>(reinterpret_cast<AnyFunction>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDelayExecution")));
+    LARGE_INTEGER interval;
+    interval.QuadPart = -10LL * microseconds;
+    if (delay)
+        delay(FALSE, &interval);
+    else
+        Sleep(static_cast<DWORD>((microseconds + 999) / 1000));
+}
+
 CpuClock CurrentThreadCpuClock() {
     CpuClock clock;
     clock.thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, GetCurrentThreadId());
@@ -146,12 +83,15 @@ void ReleaseCpuClock(CpuClock& clock) {
 }
 
 bool PinToOneCpu() { return SetProcessAffinityMask(GetCurrentProcess(), 1) != 0; }
-
-bool UnderWine() {
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version");
-}
 #else
+void SleepUs(int microseconds) {
+    // Timer slack (50 us by default) would stretch every short sleep.
+    static thread_local const bool fine = prctl(PR_SET_TIMERSLACK, 1000UL, 0, 0, 0) == 0;
+    (void)fine;
+    const timespec interval = {microseconds / 1000000, (microseconds % 1000000) * 1000L};
+    nanosleep(&interval, nullptr);
+}
+
 CpuClock CurrentThreadCpuClock() {
     CpuClock clock;
     pthread_getcpuclockid(pthread_self(), &clock.id);
@@ -172,21 +112,55 @@ bool PinToOneCpu() {
     CPU_SET(0, &set);
     return sched_setaffinity(0, sizeof set, &set) == 0;
 }
-
-bool UnderWine() { return false; }
 #endif
 
 double Percentile(std::vector<double>& values, double fraction) {
     if (values.empty()) return 0;
     std::sort(values.begin(), values.end());
-    std::size_t index = static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1) + 0.5);
+    const std::size_t index =
+        static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1) + 0.5);
     return values[std::min(index, values.size() - 1)];
 }
 
-long Option(int argc, char** argv, const char* name, long fallback) {
+Spread SpreadOf(std::vector<double> values) {
+    Spread spread;
+    if (values.empty()) return spread;
+    spread.median = Percentile(values, 0.5);
+    spread.low = values.front();
+    spread.high = values.back();
+    spread.known = true;
+    return spread;
+}
+
+std::string Format(const Spread& spread, const char* format) {
+    if (!spread.known) return "-";
+    char median[32], low[32], high[32];
+    std::snprintf(median, sizeof median, format, spread.median);
+    std::snprintf(low, sizeof low, format, spread.low);
+    std::snprintf(high, sizeof high, format, spread.high);
+    return std::string(median) + " (" + low + "-" + high + ")";
+}
+
+std::string Verdict(const std::string& what, const Spread& ratio, double limit,
+                    const std::string& note) {
+    char line[400];
+    const bool met = ratio.median <= limit;
+    const bool straddles = ratio.low <= limit && ratio.high > limit;
+    std::snprintf(line, sizeof line, "%s %.2fx (rounds %.2f-%.2f%s) (target <= %.2fx%s): %s",
+                  what.c_str(), ratio.median, ratio.low, ratio.high, note.c_str(), limit,
+                  straddles ? ", the rounds straddle it" : "", met ? "MET" : "NOT MET");
+    return line;
+}
+
+const char* TextOption(int argc, char** argv, const char* name, const char* fallback) {
     for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], name) == 0) return std::strtol(argv[i + 1], nullptr, 10);
+        if (std::strcmp(argv[i], name) == 0) return argv[i + 1];
     return fallback;
+}
+
+long Option(int argc, char** argv, const char* name, long fallback) {
+    const char* text = TextOption(argc, argv, name, nullptr);
+    return text ? std::strtol(text, nullptr, 10) : fallback;
 }
 
 }  // namespace bench

@@ -1,69 +1,56 @@
-// Plain sockets, clocks and CPU pinning shared by the benchmarks, for both
-// targets. Everything here talks to the platform directly, never through
-// VekLink, so the baselines measure the platform alone.
+// What the benchmarks need beyond plain sockets (support/PlainSocket.h, which
+// they share with the tests): thread CPU clocks, CPU pinning, fine sleeps for
+// pacing, medians of interleaved rounds with their spread, the Targets lines,
+// options, and reaching a listener's socket by its port. Nothing here goes
+// through VekLink, so the baselines measure the platform alone.
 #ifndef VEKLINK_BENCH_SUPPORT_H
 #define VEKLINK_BENCH_SUPPORT_H
 
 #if defined(_WIN32)
-#  include <winsock2.h>
-#  include <ws2tcpip.h>
 #  include <windows.h>
 #else
-#  include <arpa/inet.h>
-#  include <netinet/in.h>
-#  include <sys/socket.h>
 #  include <time.h>
-#  include <unistd.h>
 #endif
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "support/PlainSocket.h"
+
 namespace bench {
 
-#if defined(_WIN32)
-typedef SOCKET Sock;
-const Sock kNoSock = INVALID_SOCKET;
-#else
-typedef int Sock;
-const Sock kNoSock = -1;
-#endif
+constexpr int kBufferSize = 65536;             // the listener's receive buffer
+constexpr int kSocketBuffer = 65536;           // the socket buffers VekLink asks for
+extern const std::uint32_t kLoopback;          // 127.0.0.1, network order
 
-constexpr int kBufferSize = 65536;          // the listener's receive buffer
-constexpr int kSpecSocketBuffer = 65536;    // the socket buffer the listener asks for
-const std::uint32_t kLoopback = htonl(0x7f000001);
+// A UDP socket bound to 127.0.0.1 on a port of the platform's choice, stored
+// in *port; plain::kNoSocket on failure.
+plain::Socket OpenLoopback(int* port);
 
-// Starts the platform's socket layer for the benchmark's own plain sockets.
-void StartSockets();
-void StopSockets();
+// Raises s's receive buffer to bytes, never lowers it (as the listener
+// does), natively past the system's maximum where the namespace grants it.
+// Returns the buffer the platform reports.
+int RaiseRecvBuffer(plain::Socket s, int bytes);
 
-// A UDP socket bound to 127.0.0.1:port (0 = any free port); the bound port is
-// stored in *boundPort. recvBuffer > 0 sets SO_RCVBUF, sendBuffer > 0 SO_SNDBUF.
-Sock OpenUdp(int port, int* boundPort, int recvBuffer = 0, int sendBuffer = 0,
-             std::uint32_t address = kLoopback);
-void CloseSock(Sock s);
-void SetRecvTimeout(Sock s, int milliseconds);
-void SetRecvBuffer(Sock s, int bytes);
-int RecvBuffer(Sock s);  // as the kernel reports it
-int SendTo(Sock s, const void* data, int length, int port, std::uint32_t address = kLoopback);
-// Receives into buffer; returns the length or -1, with the source filled in.
-int RecvFrom(Sock s, void* buffer, int capacity, std::uint32_t* address, int* port);
-// Sets the receive buffer of whatever socket of this process is bound to
-// port: the large-buffer runs use it on a listener, whose socket the public
-// interface does not show. bytes 0 only reads it. Returns the buffer the
-// kernel reports, or 0 when no such socket was found.
-int SetRecvBufferOfPort(int port, int bytes);
+// The same for whatever socket of this process is bound to port: the
+// listener's socket, which the public interface does not show. bytes 0 only
+// reads the buffer. Returns 0 when no such socket was found.
+int RaiseRecvBufferOfPort(int port, int bytes);
 
 // Wall clock in seconds.
 inline double Now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
-void SleepMs(int milliseconds);
+// A sleep of microseconds, not rounded up to whole milliseconds (Windows'
+// Sleep is): what a paced sender waits between datagrams.
+void SleepUs(int microseconds);
 
 // One thread's CPU clock: taken on the thread, read from any thread while
-// that thread exists.
+// that thread exists. Under Wine it is GetThreadTimes, which moves in 10 ms
+// steps: measure spans of a second or so there.
 struct CpuClock {
 #if defined(_WIN32)
     HANDLE thread = nullptr;
@@ -78,13 +65,29 @@ void ReleaseCpuClock(CpuClock& clock);
 // Keeps this process on CPU 0 (threads created afterwards inherit it).
 bool PinToOneCpu();
 
-// True under Wine (always false natively).
-bool UnderWine();
-
-// Median and percentile of a sample (sorted in place).
+// A percentile of a sample (sorted in place).
 double Percentile(std::vector<double>& values, double fraction);
 
-// Command-line option "--name value" as an integer, or fallback.
+// The median of one figure over the rounds, and its range.
+struct Spread {
+    double median = 0, low = 0, high = 0;
+    bool known = false;
+};
+Spread SpreadOf(std::vector<double> values);
+std::string Format(const Spread& spread, const char* format);  // "m (lo-hi)"
+
+// Which of n cases runs at position i of round r: each round starts one
+// case later, so no case always runs first or right after the same one.
+inline std::size_t Rotated(std::size_t i, std::size_t round, std::size_t n) { return (i + round) % n; }
+
+// One Targets line: the median ratio of the rounds against limit (at most
+// limit is met), the rounds' range and any note beside it, and a warning when
+// that range straddles the limit. Ends in "MET" or "NOT MET".
+std::string Verdict(const std::string& what, const Spread& ratio, double limit,
+                    const std::string& note = "");
+
+// Command-line option "--name value" as text or an integer, or fallback.
+const char* TextOption(int argc, char** argv, const char* name, const char* fallback);
 long Option(int argc, char** argv, const char* name, long fallback);
 
 }  // namespace bench

@@ -1,96 +1,156 @@
 // The pieces of one receive, timed apart on the thread's CPU clock (native
-// only): what a waiting receiver pays per datagram when data is already
-// queued. Each piece runs against a socket holding queued 64-byte datagrams.
-//   recvfrom              one blocking receive of a queued datagram
+// only), with a datagram always queued: what a receiver pays per datagram
+// once data is waiting. Every piece and shape runs --count calls in each of
+// --rounds interleaved rounds (each round starts one case later); the table
+// gives the median of the rounds and their range.
+//   recvfrom              one receive of a queued 64-byte datagram
 //   clear 64 KiB          memset of the 65536-byte buffer
 //   poll {socket}         one descriptor, readable
-//   poll {event,socket,event}
-//                         the listener's wait over its network and stop
-//                         events, the socket readable
-//   eventfd reset         one read of a set eventfd (what a reset costs when
-//                         the event was set)
-// Options: --count N.
+//   poll {socket, eventfd, eventfd}
+//                         the native wait over the listener's network and
+//                         stop events: the selected socket, the network
+//                         event's own eventfd, the stop event's eventfd
+//   FIONREAD              asking the kernel whether a datagram is queued
+//   eventfd set + reset   what a set and reset event costs
+// and the whole shapes, run as one loop per datagram:
+//   B         clear + recvfrom (the floor the listener is judged against)
+//   poll wait poll {socket, eventfd, eventfd} + clear + recvfrom: the
+//             listener's loop on the wait that always polls
+//   queued    FIONREAD + a look at the stop event + clear + recvfrom: the
+//             listener's loop on a wait that answers without poll when the
+//             kernel says a datagram is queued and the stop event is not set
+// Options: --count N, --rounds R.
 #include "BenchSupport.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace bench;
 
 namespace {
 
-double ThreadCpu() {
-    timespec t;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+struct Case {
+    const char* name;
+    bool receives;  // takes one queued datagram per call
+    std::function<void()> call;
+};
+
+double NsPerCall(long count, const std::function<void()>& call) {
+    const CpuClock clock = CurrentThreadCpuClock();
+    const double start = CpuSeconds(clock);
+    for (long i = 0; i < count; ++i) call();
+    return (CpuSeconds(clock) - start) * 1e9 / double(count);
 }
 
-template <typename F>
-double NsPerCall(long count, F f) {
-    const double start = ThreadCpu();
-    for (long i = 0; i < count; ++i) f();
-    return (ThreadCpu() - start) * 1e9 / double(count);
-}
+// Keeps at least count + 1 datagrams queued on the receiving socket.
+class Queue {
+public:
+    Queue(plain::Socket sender, int port) : sender(sender), port(port) {}
+    void Hold(long count) {
+        const char payload[64] = {1};
+        for (; queued < count + 1; ++queued) plain::SendTo(sender, payload, sizeof payload, kLoopback, port);
+    }
+    void Took(long count) { queued -= count; }
+
+private:
+    plain::Socket sender;
+    int port;
+    long queued = 0;
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const long count = Option(argc, argv, "--count", 100000);
+    const long count = Option(argc, argv, "--count", 20000);
+    const int rounds = static_cast<int>(Option(argc, argv, "--rounds", 7));
     int port = 0, ignored = 0;
-    Sock s = OpenUdp(0, &port, 1 << 30);
-    Sock sender = OpenUdp(0, &ignored);
-    std::vector<char> buffer(kBufferSize);
-    char payload[64] = {1};
-    // Enough queued datagrams that no receive ever waits.
-    for (long i = 0; i < count + 16; ++i) SendTo(sender, payload, sizeof payload, port);
-
+    const plain::Socket receiving = OpenLoopback(&port);
+    const plain::Socket sending = OpenLoopback(&ignored);
+    RaiseRecvBuffer(receiving, 1 << 30);
+    Queue queue(sending, port);
+    const int s = static_cast<int>(receiving);
     const int netEvent = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     const int stopEvent = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    std::uint32_t from;
-    int fromPort;
-    volatile int sink = 0;
+    std::atomic<bool> stopSet{false};
+    std::vector<char> buffer(kBufferSize);
+    volatile long sink = 0;
 
-    const double clear = NsPerCall(count, [&] {
+    const auto receive = [&] { sink = plain::RecvFrom(receiving, buffer.data(), kBufferSize, nullptr, nullptr); };
+    const auto clear = [&] {
         std::memset(buffer.data(), 0, kBufferSize);
         sink = buffer[100];
-    });
-    const double poll1 = NsPerCall(count, [&] {
-        pollfd fds[1] = {{s, POLLIN, 0}};
-        sink = poll(fds, 1, -1);
-    });
-    const double poll3 = NsPerCall(count, [&] {
-        pollfd fds[3] = {{netEvent, POLLIN, 0}, {s, POLLIN, 0}, {stopEvent, POLLIN, 0}};
-        sink = poll(fds, 3, -1);
-    });
-    const double poll3first = NsPerCall(count, [&] {
+    };
+    const auto poll3 = [&] {
         pollfd fds[3] = {{s, POLLIN, 0}, {netEvent, POLLIN, 0}, {stopEvent, POLLIN, 0}};
         sink = poll(fds, 3, -1);
-    });
-    const double reset = NsPerCall(count, [&] {
-        std::uint64_t one = 1, value;
-        sink = int(write(netEvent, &one, sizeof one));
-        sink = int(read(netEvent, &value, sizeof value));
-    });
-    const double receive = NsPerCall(count, [&] {
-        sink = RecvFrom(s, buffer.data(), kBufferSize, &from, &fromPort);
-    });
+    };
+    const auto queued = [&] {
+        int bytes = 0;
+        sink = ioctl(s, FIONREAD, &bytes) == 0 && bytes > 0 && !stopSet.load();
+    };
+    const std::vector<Case> pieces = {
+        {"recvfrom of a queued 64-byte datagram", true, receive},
+        {"clear 64 KiB (memset)", false, clear},
+        {"poll {socket}", false, [&] {
+             pollfd fds[1] = {{s, POLLIN, 0}};
+             sink = poll(fds, 1, -1);
+         }},
+        {"poll {socket, eventfd, eventfd}", false, poll3},
+        {"FIONREAD + stop flag", false, queued},
+        {"eventfd set + reset", false, [&] {
+             std::uint64_t one = 1, value;
+             sink = write(netEvent, &one, sizeof one) + read(netEvent, &value, sizeof value);
+         }},
+    };
+    const std::vector<Case> shapes = {
+        {"B: clear + recvfrom", true, [&] { clear(); receive(); }},
+        {"poll wait: poll3 + clear + recvfrom", true, [&] { poll3(); clear(); receive(); }},
+        {"queued: FIONREAD + clear + recvfrom", true, [&] { queued(); clear(); receive(); }},
+    };
 
-    std::printf("\nReceive path pieces, CPU ns per call, a datagram always queued (%ld calls each)\n", count);
-    std::printf("  %-42s %8.0f\n", "recvfrom of a queued 64-byte datagram", receive);
-    std::printf("  %-42s %8.0f\n", "clear 64 KiB (memset)", clear);
-    std::printf("  %-42s %8.0f\n", "poll {socket}", poll1);
-    std::printf("  %-42s %8.0f\n", "poll {eventfd, socket, eventfd}", poll3);
-    std::printf("  %-42s %8.0f\n", "poll {socket, eventfd, eventfd}", poll3first);
-    std::printf("  %-42s %8.0f\n", "eventfd write + read (set + reset)", reset);
-    std::printf("  B = clear + recvfrom                        %8.0f\n", clear + receive);
-    std::printf("  listener shape = poll3 + clear + recvfrom  %8.0f  (%.2fx B)\n",
-                poll3 + clear + receive, (poll3 + clear + receive) / (clear + receive));
+    // Pieces and shapes take their turns together, in rotating order.
+    std::vector<Case> cases = pieces;
+    cases.insert(cases.end(), shapes.begin(), shapes.end());
+    std::vector<std::vector<double>> ns(cases.size());
+    for (int round = 0; round < rounds; ++round)
+        for (std::size_t i = 0; i < cases.size(); ++i) {
+            const std::size_t which = Rotated(i, round, cases.size());
+            queue.Hold(count);
+            ns[which].push_back(NsPerCall(count, cases[which].call));
+            if (cases[which].receives) queue.Took(count);
+        }
+
+    std::printf("\nReceive path, CPU ns per call with a datagram always queued: medians of %d "
+                "interleaved rounds of %ld calls (min-max)\n", rounds, count);
+    for (std::size_t i = 0; i < pieces.size(); ++i)
+        std::printf("  %-44s %s\n", cases[i].name, Format(SpreadOf(ns[i]), "%.0f").c_str());
+
+    const std::size_t b = pieces.size();
+    std::printf("\nWhole shapes, one loop per datagram%28s | vs B, per round\n", "");
+    for (std::size_t i = b; i < cases.size(); ++i) {
+        std::printf("  %-44s %-20s", cases[i].name, Format(SpreadOf(ns[i]), "%.0f").c_str());
+        if (i > b) {
+            std::vector<double> ratios;
+            for (int r = 0; r < rounds; ++r) ratios.push_back(ns[i][r] / ns[b][r]);
+            std::printf(" | %s", Format(SpreadOf(ratios), "%.2f").c_str());
+        }
+        std::printf("\n");
+    }
+    const auto median = [&](std::size_t i) { return SpreadOf(ns[i]).median; };
+    const double floor = median(1) + median(0);
+    std::printf("  sums of the piece medians: B %.0f, poll wait %.0f (%.2fx B), queued %.0f (%.2fx B)\n",
+                floor, floor + median(3), (floor + median(3)) / floor, floor + median(4),
+                (floor + median(4)) / floor);
     close(netEvent);
     close(stopEvent);
-    CloseSock(sender);
-    CloseSock(s);
+    plain::Close(sending);
+    plain::Close(receiving);
     return 0;
 }

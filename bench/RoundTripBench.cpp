@@ -1,19 +1,30 @@
 // Round-trip benchmark: 64-byte ping-pong on 127.0.0.1 with the whole process
 // pinned to one CPU, so every round trip is two wake-ups on that CPU.
 //   plain <-> plain        two plain blocking sockets, one echoing on a thread
+//   plain -> W echo        (Windows) the echo is a plain WSAEventSelect loop,
+//                          the listener's own shape without the library
 //   plain -> CVekListen    the echo is sent from inside the listener's callback
 //                          with a CVekSend, back to the plain socket
+//   W <-> W                (Windows) both ends are WSAEventSelect loops
 //   CVekListen <-> CVekListen
 //                          both ends are a listener whose callback sends the
 //                          next datagram with a CVekSend
-// Prints the median and 99th percentile of each and their ratios to the
-// plain pair. Options: --count N (round trips per case), --seconds S.
+// The cases take turns in interleaved rounds (each round starts one case
+// later). The table gives, over the rounds, the median of each round's median
+// round trip with the range, the median 99th percentile, and the median of the
+// per-round ratios to plain <-> plain (and under Wine to the W case of the
+// same shape, the floor there: every Winsock call is a trip to the Wine
+// server, and the loop makes four per datagram).
+// Options: --count N (round trips per case and round), --rounds R, --seconds S
+// (per case and round).
+#include "BaselineLoops.h"
 #include "BenchSupport.h"
 #include "VekLink.h"
 
 #include <atomic>
 #include <cstdio>
-#include <thread>
+#include <functional>
+#include <string>
 #include <vector>
 
 using namespace bench;
@@ -21,64 +32,47 @@ using namespace bench;
 namespace {
 
 constexpr int kSize = 64;
-constexpr int kWarmUp = 200;
+constexpr std::size_t kWarmUp = 50;  // round trips left out at the start of each run
 
-struct Stats {
-    const char* name;
-    long samples = 0;
-    double median = 0, p99 = 0;  // microseconds
+typedef std::vector<double> Samples;  // round trips in seconds
+
+struct Limits {
+    long count;
+    double seconds;
 };
 
-Stats Summarise(const char* name, std::vector<double> rtt) {
-    Stats stats;
-    stats.name = name;
-    if (rtt.size() > static_cast<std::size_t>(kWarmUp)) rtt.erase(rtt.begin(), rtt.begin() + kWarmUp);
-    stats.samples = static_cast<long>(rtt.size());
-    stats.median = Percentile(rtt, 0.5) * 1e6;
-    stats.p99 = Percentile(rtt, 0.99) * 1e6;
-    return stats;
-}
-
-// The client side of the first two cases: a plain blocking socket that sends
+// The client side of the plain cases: a plain blocking socket that sends
 // and waits for the echo. A lost datagram costs one sample, not the run.
-std::vector<double> PlainClient(int echoPort, long count, double seconds) {
-    std::vector<double> rtt;
-    rtt.reserve(count);
+Samples PlainClient(int echoPort, const Limits& limits) {
+    Samples rtt;
+    rtt.reserve(limits.count);
     int ignored;
-    Sock s = OpenUdp(0, &ignored);
-    SetRecvTimeout(s, 200);
+    const plain::Socket s = OpenLoopback(&ignored);
+    plain::SetRecvTimeout(s, 200);
     char payload[kSize] = {1}, reply[kBufferSize];
-    const double end = Now() + seconds;
-    for (long i = 0; i < count && Now() < end; ++i) {
+    const double end = Now() + limits.seconds;
+    for (long i = 0; i < limits.count && Now() < end; ++i) {
         const double start = Now();
-        if (SendTo(s, payload, kSize, echoPort) != kSize) break;
-        std::uint32_t from;
-        int fromPort;
-        if (RecvFrom(s, reply, sizeof reply, &from, &fromPort) == kSize) rtt.push_back(Now() - start);
+        if (!plain::SendTo(s, payload, kSize, kLoopback, echoPort)) break;
+        if (plain::RecvFrom(s, reply, sizeof reply, nullptr, nullptr) == kSize) rtt.push_back(Now() - start);
     }
-    CloseSock(s);
+    plain::Close(s);
     return rtt;
 }
 
-Stats PlainPair(long count, double seconds) {
+// A baseline loop that sends every datagram back to its source.
+Samples PlainToLoop(std::unique_ptr<Loop> loop, const Limits& limits) {
     int port = 0;
-    Sock echo = OpenUdp(0, &port);
-    SetRecvTimeout(echo, 100);
-    std::atomic<bool> stop{false};
-    std::thread echoer([&] {
-        char buffer[kBufferSize];
-        while (!stop.load(std::memory_order_relaxed)) {
-            std::uint32_t from;
-            int fromPort;
-            const int n = RecvFrom(echo, buffer, sizeof buffer, &from, &fromPort);
-            if (n >= 0) SendTo(echo, buffer, n, fromPort, from);
-        }
-    });
-    Stats stats = Summarise("plain <-> plain", PlainClient(port, count, seconds));
-    stop = true;
-    echoer.join();
-    CloseSock(echo);
-    return stats;
+    const plain::Socket echo = OpenLoopback(&port);
+    Samples rtt;
+    if (loop->Start(echo, [echo](char* data, int n, unsigned long from, int fromPort) {
+            plain::SendTo(echo, data, n, from, fromPort);
+        })) {
+        rtt = PlainClient(port, limits);
+        loop->Stop();
+    }
+    plain::Close(echo);
+    return rtt;
 }
 
 // A listener that echoes every datagram with its own sender: to replyPort,
@@ -103,113 +97,187 @@ int RunListener(CVekListen& listener, ReceiveCallback callback, void* context) {
     return 0;
 }
 
-Stats PlainToListener(long count, double seconds) {
+Samples PlainToListener(const Limits& limits) {
     Echo echo;
     CVekListen listener;
     int port = 0;
     if (!echo.sender.InitInstance(VEK_MODE_UNICAST, 0, 0) || !(port = RunListener(listener, OnEcho, &echo)))
-        return Summarise("plain -> CVekListen echo", {});
-    Stats stats = Summarise("plain -> CVekListen echo", PlainClient(port, count, seconds));
+        return {};
+    Samples rtt = PlainClient(port, limits);
     listener.Stop();
-    return stats;
+    return rtt;
 }
 
-// The originating end of the listener pair: each arrival is one sample and
-// sends the next ping.
+// The originating end of a pair: each arrival is one sample and sends the
+// next ping, until the count or the time is up.
 struct Pinger {
-    CVekSend sender;
-    int target = 0;
-    std::vector<double> rtt;
-    long want = 0;
+    std::function<void(char* data, int length)> sendNext;
+    Samples rtt;
     std::atomic<long> done{0};
     std::atomic<double> sentAt{0};
     double end = 0;
+
+    void Arrived(char* data, int length) {
+        const double now = Now();
+        const long i = done.load(std::memory_order_relaxed);
+        if (i >= static_cast<long>(rtt.size())) return;
+        rtt[i] = now - sentAt.load(std::memory_order_relaxed);
+        done.store(i + 1, std::memory_order_release);
+        if (i + 1 < static_cast<long>(rtt.size()) && now < end) {
+            sentAt.store(Now(), std::memory_order_relaxed);
+            sendNext(data, length);
+        }
+    }
+
+    // Starts the exchange with kick, and again only when it stalls (a lost
+    // datagram); returns the samples once it is over.
+    Samples Exchange(const Limits& limits, const std::function<void()>& kick) {
+        rtt.assign(limits.count, 0);
+        end = Now() + limits.seconds;
+        long seen = -1;
+        while (Now() < end + 0.5) {
+            const long now = done.load(std::memory_order_acquire);
+            if (now >= limits.count) break;
+            if (now == seen) {
+                sentAt.store(Now(), std::memory_order_relaxed);
+                kick();
+            }
+            seen = now;
+            plain::SleepMs(200);
+        }
+        return Samples(rtt.begin(), rtt.begin() + done.load());
+    }
 };
 
-void OnPong(void* data, int length, void* context, unsigned long sourceAddress, int) {
-    Pinger* p = static_cast<Pinger*>(context);
-    const double now = Now();
-    const long i = p->done.load(std::memory_order_relaxed);
-    if (i >= p->want) return;
-    p->rtt[i] = now - p->sentAt.load(std::memory_order_relaxed);
-    p->done.store(i + 1, std::memory_order_release);
-    if (i + 1 < p->want && now < p->end) {
-        p->sentAt.store(Now(), std::memory_order_relaxed);
-        p->sender.Send(data, static_cast<unsigned long>(length), p->target, sourceAddress);
-    }
+void OnPong(void* data, int length, void* context, unsigned long, int) {
+    static_cast<Pinger*>(context)->Arrived(static_cast<char*>(data), length);
 }
 
-Stats ListenerPair(long count, double seconds) {
-    const char* name = "CVekListen <-> CVekListen";
+Samples ListenerPair(const Limits& limits) {
     Echo echo;
     Pinger pinger;
-    pinger.rtt.assign(count, 0);
-    pinger.want = count;
+    CVekSend pingSender, kicker;
     CVekListen echoEnd, pingEnd;
-    CVekSend kicker;
     int echoPort = 0, pingPort = 0;
-    if (!echo.sender.InitInstance(VEK_MODE_UNICAST, 0, 0) ||
-        !pinger.sender.InitInstance(VEK_MODE_UNICAST, 0, 0) ||
-        !kicker.InitInstance(VEK_MODE_UNICAST, 0, 0) ||
-        !(echoPort = RunListener(echoEnd, OnEcho, &echo)) ||
+    if (!echo.sender.InitInstance(VEK_MODE_UNICAST, 0, 0) || !pingSender.InitInstance(VEK_MODE_UNICAST, 0, 0) ||
+        !kicker.InitInstance(VEK_MODE_UNICAST, 0, 0) || !(echoPort = RunListener(echoEnd, OnEcho, &echo)) ||
         !(pingPort = RunListener(pingEnd, OnPong, &pinger)))
-        return Summarise(name, {});
+        return {};
     echo.replyPort = pingPort;
-    pinger.target = echoPort;
-    pinger.end = Now() + seconds;
-
-    // Start the exchange; start it again only if it stalls (a lost datagram).
+    pinger.sendNext = [&](char* data, int length) {
+        pingSender.Send(data, static_cast<unsigned long>(length), echoPort, kLoopback);
+    };
     char payload[kSize] = {1};
-    long seen = -1;
-    while (Now() < pinger.end + 0.5) {
-        const long done = pinger.done.load(std::memory_order_acquire);
-        if (done >= count) break;
-        if (done == seen) {
-            pinger.sentAt.store(Now(), std::memory_order_relaxed);
-            kicker.Send(payload, kSize, echoPort, kLoopback);
-        }
-        seen = done;
-        SleepMs(200);
-    }
+    Samples rtt = pinger.Exchange(limits, [&] { kicker.Send(payload, kSize, echoPort, kLoopback); });
     echoEnd.Stop();
     pingEnd.Stop();
-    std::vector<double> rtt(pinger.rtt.begin(), pinger.rtt.begin() + pinger.done.load());
-    return Summarise(name, rtt);
+    return rtt;
+}
+
+#if defined(_WIN32)
+// Two baseline loops, each sending from the socket it receives on.
+Samples LoopPair(const std::function<std::unique_ptr<Loop>()>& make, const Limits& limits) {
+    int echoPort = 0, pingPort = 0;
+    const plain::Socket echo = OpenLoopback(&echoPort), ping = OpenLoopback(&pingPort);
+    std::unique_ptr<Loop> echoEnd = make(), pingEnd = make();
+    Pinger pinger;
+    pinger.sendNext = [&](char* data, int length) { plain::SendTo(ping, data, length, kLoopback, echoPort); };
+    Samples rtt;
+    if (echoEnd->Start(echo, [echo](char* data, int n, unsigned long from, int fromPort) {
+            plain::SendTo(echo, data, n, from, fromPort);
+        })) {
+        if (pingEnd->Start(ping, [&pinger](char* data, int n, unsigned long, int) { pinger.Arrived(data, n); })) {
+            char payload[kSize] = {1};
+            rtt = pinger.Exchange(limits, [&] { plain::SendTo(ping, payload, kSize, kLoopback, echoPort); });
+            pingEnd->Stop();
+        }
+        echoEnd->Stop();
+    }
+    plain::Close(echo);
+    plain::Close(ping);
+    return rtt;
+}
+#endif
+
+struct Case {
+    std::string name;
+    std::function<Samples(const Limits&)> run;
+    int floor;  // index of the case it is judged against; -1: none
+    std::vector<double> medians, p99s;  // microseconds, per round
+};
+
+void RunRounds(std::vector<Case>& cases, const Limits& limits, int rounds) {
+    for (int round = 0; round < rounds; ++round)
+        for (std::size_t i = 0; i < cases.size(); ++i) {
+            Case& c = cases[Rotated(i, round, cases.size())];
+            Samples rtt = c.run(limits);
+            if (rtt.size() <= kWarmUp) continue;
+            rtt.erase(rtt.begin(), rtt.begin() + kWarmUp);
+            c.medians.push_back(Percentile(rtt, 0.5) * 1e6);
+            c.p99s.push_back(Percentile(rtt, 0.99) * 1e6);
+        }
+}
+
+// Per round, a's median over b's.
+Spread Ratio(const Case& a, const Case& b) {
+    std::vector<double> ratios;
+    for (std::size_t r = 0; r < a.medians.size() && r < b.medians.size(); ++r)
+        ratios.push_back(a.medians[r] / b.medians[r]);
+    return SpreadOf(ratios);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const long count = Option(argc, argv, "--count", UnderWine() ? 4000 : 30000);
-    const double seconds = static_cast<double>(Option(argc, argv, "--seconds", 4));
+    const bool wine = plain::UnderWine();
+    const Limits limits = {Option(argc, argv, "--count", wine ? 500 : 3000),
+                           static_cast<double>(Option(argc, argv, "--seconds", 4))};
+    const int rounds = static_cast<int>(Option(argc, argv, "--rounds", 9));
     if (!VekInitInstance()) {
         std::printf("VekInitInstance failed\n");
         return 1;
     }
-    StartSockets();
+    plain::Start();
     const bool pinned = PinToOneCpu();
 
-    const Stats plain = PlainPair(count, seconds);
-    const Stats results[] = {plain, PlainToListener(count, seconds), ListenerPair(count, seconds)};
-    std::printf("\nRound trip, %d-byte datagrams, %s, up to %ld round trips per case\n", kSize,
-                pinned ? "whole process pinned to CPU 0" : "NOT pinned (affinity refused)", count);
-    std::printf("%-28s %8s %11s %11s | %-s\n", "case", "samples", "median us", "p99 us",
-                "ratio to plain: median, p99");
-    for (const Stats& s : results) {
-        std::printf("%-28s %8ld %11.2f %11.2f", s.name, s.samples, s.median, s.p99);
-        if (&s != &results[0] && s.samples && plain.samples)
-            std::printf(" | %5.2fx  %5.2fx", s.median / plain.median, s.p99 / plain.p99);
+    // Natively the floor is the plain pair; under Wine the W case of the same shape.
+    std::vector<Case> cases = {
+        {"plain <-> plain", [](const Limits& l) { return PlainToLoop(BlockingLoop(false), l); }, -1, {}, {}},
+#if defined(_WIN32)
+        {"plain -> W echo", [](const Limits& l) { return PlainToLoop(EventSelectLoop(), l); }, -1, {}, {}},
+        {"plain -> CVekListen echo", PlainToListener, 1, {}, {}},
+        {"W <-> W", [](const Limits& l) { return LoopPair(EventSelectLoop, l); }, -1, {}, {}},
+        {"CVekListen <-> CVekListen", ListenerPair, 3, {}, {}},
+#else
+        {"plain -> CVekListen echo", PlainToListener, 0, {}, {}},
+        {"CVekListen <-> CVekListen", ListenerPair, 0, {}, {}},
+#endif
+    };
+    RunRounds(cases, limits, rounds);
+
+    std::printf("\nRound trip, %d-byte datagrams, %s, %ld round trips per case in each of %d "
+                "interleaved rounds\n", kSize,
+                pinned ? "whole process pinned to CPU 0" : "NOT pinned (affinity refused)", limits.count, rounds);
+    std::printf("medians of the rounds (min-max)\n");
+    std::printf("%-27s %-24s %9s | %-20s | %s\n", "case", "median us", "p99 us", "vs plain <-> plain",
+                wine ? "vs the W case" : "");
+    for (const Case& c : cases) {
+        std::printf("%-27s %-24s %9.1f", c.name.c_str(), Format(SpreadOf(c.medians), "%.2f").c_str(),
+                    SpreadOf(c.p99s).median);
+        if (&c != &cases[0]) std::printf(" | %-20s", Format(Ratio(c, cases[0]), "%.2f").c_str());
+        if (wine && c.floor >= 0) std::printf(" | %s", Format(Ratio(c, cases[c.floor]), "%.2f").c_str());
         std::printf("\n");
     }
     std::printf("\nTargets:\n");
-    for (int i = 1; i < 3; ++i) {
-        const Stats& s = results[i];
-        if (!s.samples || !plain.samples) continue;
-        const double ratio = s.median / plain.median;
-        std::printf("  %s: median %.2fx plain (target <= 1.30x): %s\n", s.name, ratio,
-                    ratio <= 1.3 ? "MET" : "NOT MET");
+    for (const Case& c : cases) {
+        if (c.floor < 0 || c.medians.empty() || cases[c.floor].medians.empty()) continue;
+        const std::string what = std::string(wine ? "Wine" : "native") + " round trip, " + c.name +
+                                 ": median vs " + cases[c.floor].name;
+        char beside[48] = "";
+        if (c.floor != 0) std::snprintf(beside, sizeof beside, "; %.2fx plain <-> plain", Ratio(c, cases[0]).median);
+        std::printf("  %s\n", Verdict(what, Ratio(c, cases[c.floor]), 1.3, beside).c_str());
     }
-    StopSockets();
+    plain::Stop();
     VekExitInstance();
     return 0;
 }

@@ -1,0 +1,141 @@
+#include "BaselineLoops.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#if defined(_WIN32)
+#  include <winsock2.h>
+#else
+#  include <poll.h>
+#  include <sys/eventfd.h>
+#  include <unistd.h>
+#endif
+
+#include "BenchSupport.h"
+
+namespace bench {
+namespace {
+
+class Blocking : public Loop {
+public:
+    explicit Blocking(bool clear) : clear(clear), buffer(kBufferSize) {}
+    bool Start(plain::Socket socket, Handler handler) override {
+        s = socket;
+        // Only a fallback: Stop wakes the loop with a datagram of its own.
+        plain::SetRecvTimeout(s, 100);
+        thread = std::thread([this, handler] {
+            unsigned long from;
+            int fromPort;
+            while (!stop.load(std::memory_order_relaxed)) {
+                if (clear) std::memset(buffer.data(), 0, kBufferSize);
+                const int n = plain::RecvFrom(s, buffer.data(), kBufferSize, &from, &fromPort);
+                if (n >= 0 && !stop.load(std::memory_order_relaxed)) handler(buffer.data(), n, from, fromPort);
+            }
+        });
+        return true;
+    }
+    void Stop() override {
+        stop = true;
+        plain::SendTo(s, "", 0, kLoopback, plain::BoundPort(s));
+        thread.join();
+    }
+
+private:
+    bool clear;
+    std::vector<char> buffer;
+    plain::Socket s = plain::kNoSocket;
+    std::atomic<bool> stop{false};
+    std::thread thread;
+};
+
+#if defined(_WIN32)
+class EventSelect : public Loop {
+public:
+    EventSelect() : buffer(kBufferSize) {}
+    ~EventSelect() override {
+        for (WSAEVENT event : events)
+            if (event != WSA_INVALID_EVENT) WSACloseEvent(event);
+    }
+    bool Start(plain::Socket socket, Handler handler) override {
+        const SOCKET s = static_cast<SOCKET>(socket);
+        events[0] = WSACreateEvent();
+        events[1] = WSACreateEvent();
+        if (events[0] == WSA_INVALID_EVENT || events[1] == WSA_INVALID_EVENT ||
+            WSAEventSelect(s, events[0], FD_READ) != 0)
+            return false;
+        thread = std::thread([this, s, handler] {
+            unsigned long from;
+            int fromPort;
+            while (WSAWaitForMultipleEvents(2, events, FALSE, WSA_INFINITE, FALSE) == WSA_WAIT_EVENT_0) {
+                WSANETWORKEVENTS recorded;
+                const bool enumerated = WSAEnumNetworkEvents(s, events[0], &recorded) == 0;
+                WSAResetEvent(events[0]);
+                if (!enumerated || !(recorded.lNetworkEvents & FD_READ)) continue;
+                std::memset(buffer.data(), 0, kBufferSize);
+                const int n = plain::RecvFrom(s, buffer.data(), kBufferSize, &from, &fromPort);
+                if (n >= 0) handler(buffer.data(), n, from, fromPort);
+            }
+        });
+        return true;
+    }
+    void Stop() override {
+        WSASetEvent(events[1]);
+        thread.join();
+    }
+
+private:
+    std::vector<char> buffer;
+    WSAEVENT events[2] = {WSA_INVALID_EVENT, WSA_INVALID_EVENT};
+    std::thread thread;
+};
+#else
+class Poll : public Loop {
+public:
+    Poll() : buffer(kBufferSize) {}
+    ~Poll() override {
+        if (stopFd >= 0) close(stopFd);
+    }
+    bool Start(plain::Socket socket, Handler handler) override {
+        const int s = static_cast<int>(socket);
+        stopFd = eventfd(0, EFD_CLOEXEC);
+        if (stopFd < 0) return false;
+        thread = std::thread([this, s, handler] {
+            unsigned long from;
+            int fromPort;
+            for (;;) {
+                pollfd fds[2] = {{s, POLLIN, 0}, {stopFd, POLLIN, 0}};
+                if (poll(fds, 2, -1) < 0 || fds[1].revents) break;
+                if (!(fds[0].revents & POLLIN)) continue;
+                std::memset(buffer.data(), 0, kBufferSize);
+                const int n = plain::RecvFrom(s, buffer.data(), kBufferSize, &from, &fromPort);
+                if (n >= 0) handler(buffer.data(), n, from, fromPort);
+            }
+        });
+        return true;
+    }
+    void Stop() override {
+        const std::uint64_t one = 1;
+        if (write(stopFd, &one, sizeof one) != sizeof one) std::perror("eventfd");
+        thread.join();
+    }
+
+private:
+    std::vector<char> buffer;
+    int stopFd = -1;
+    std::thread thread;
+};
+#endif
+
+}  // namespace
+
+std::unique_ptr<Loop> BlockingLoop(bool clear) { return std::unique_ptr<Loop>(new Blocking(clear)); }
+#if defined(_WIN32)
+std::unique_ptr<Loop> EventSelectLoop() { return std::unique_ptr<Loop>(new EventSelect); }
+#else
+std::unique_ptr<Loop> PollLoop() { return std::unique_ptr<Loop>(new Poll); }
+#endif
+
+}  // namespace bench
