@@ -5,25 +5,30 @@
 //                          the listener's own shape without the library
 //   plain -> CVekListen    the echo is sent from inside the listener's callback
 //                          with a CVekSend, back to the plain socket
-//   W <-> W                (Windows) both ends are WSAEventSelect loops
+//   W <-> W                (Windows) both ends are WSAEventSelect loops, each
+//                          sending the next datagram from its handler
 //   CVekListen <-> CVekListen
 //                          both ends are a listener whose callback sends the
 //                          next datagram with a CVekSend
-// The cases take turns in interleaved rounds (each round starts one case
-// later). The table gives, over the rounds, the median of each round's median
-// round trip with the range, the median 99th percentile, and the median of the
-// per-round ratios to plain <-> plain (and under Wine to the W case of the
-// same shape, the floor there: every Winsock call is a trip to the Wine
-// server, and the loop makes four per datagram).
-// Options: --count N (round trips per case and round), --rounds R, --seconds S
-// (per case and round).
+// Every case is set up once; then, in each round, the cases take turns in
+// short bursts (each burst starting with the next case), so a change in the
+// machine's load lands on all of them alike. The table gives, over the
+// rounds, the median of each round's median round trip with the range, the
+// median 99th percentile, and the median of the per-round ratios to
+// plain <-> plain and, under Wine, to the W case of the same shape: the floor
+// there, where every Winsock call is a trip to the Wine server and the
+// listener's loop makes four per datagram.
+// Options: --rounds R, --bursts B (per case and round), --burst N (round trips).
 #include "BaselineLoops.h"
 #include "BenchSupport.h"
 #include "VekLink.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -32,48 +37,62 @@ using namespace bench;
 namespace {
 
 constexpr int kSize = 64;
-constexpr std::size_t kWarmUp = 50;  // round trips left out at the start of each run
+constexpr double kStallSeconds = 0.2;  // a burst waits this long for a lost datagram
 
 typedef std::vector<double> Samples;  // round trips in seconds
 
-struct Limits {
-    long count;
-    double seconds;
+// One case, set up for the whole run: each Burst adds n round trips (fewer
+// if datagrams were lost) to samples.
+class Case {
+public:
+    virtual ~Case() {}
+    virtual bool Ready() const = 0;
+    virtual void Burst(long n, Samples& samples) = 0;
 };
 
-// The client side of the plain cases: a plain blocking socket that sends
-// and waits for the echo. A lost datagram costs one sample, not the run.
-Samples PlainClient(int echoPort, const Limits& limits) {
-    Samples rtt;
-    rtt.reserve(limits.count);
-    int ignored;
-    const plain::Socket s = OpenLoopback(&ignored);
-    plain::SetRecvTimeout(s, 200);
-    char payload[kSize] = {1}, reply[kBufferSize];
-    const double end = Now() + limits.seconds;
-    for (long i = 0; i < limits.count && Now() < end; ++i) {
-        const double start = Now();
-        if (!plain::SendTo(s, payload, kSize, kLoopback, echoPort)) break;
-        if (plain::RecvFrom(s, reply, sizeof reply, nullptr, nullptr) == kSize) rtt.push_back(Now() - start);
+// --- A plain blocking client against an echo ----------------------------------
+
+class PlainClient {
+public:
+    PlainClient() : s(OpenLoopback(&port)) { plain::SetRecvTimeout(s, static_cast<int>(kStallSeconds * 1000)); }
+    ~PlainClient() { plain::Close(s); }
+    void Burst(int echoPort, long n, Samples& samples) {
+        char payload[kSize] = {1}, reply[kBufferSize];
+        for (long i = 0; i < n; ++i) {
+            const double start = Now();
+            if (!plain::SendTo(s, payload, kSize, kLoopback, echoPort)) return;
+            if (plain::RecvFrom(s, reply, sizeof reply, nullptr, nullptr) == kSize) samples.push_back(Now() - start);
+        }
     }
-    plain::Close(s);
-    return rtt;
-}
+
+private:
+    int port = 0;
+    plain::Socket s;
+};
 
 // A baseline loop that sends every datagram back to its source.
-Samples PlainToLoop(std::unique_ptr<Loop> loop, const Limits& limits) {
-    int port = 0;
-    const plain::Socket echo = OpenLoopback(&port);
-    Samples rtt;
-    if (loop->Start(echo, [echo](char* data, int n, unsigned long from, int fromPort) {
-            plain::SendTo(echo, data, n, from, fromPort);
-        })) {
-        rtt = PlainClient(port, limits);
-        loop->Stop();
+class PlainToLoop : public Case {
+public:
+    explicit PlainToLoop(std::unique_ptr<Loop> echoLoop) : loop(std::move(echoLoop)), echo(OpenLoopback(&port)) {
+        const plain::Socket s = echo;
+        running = loop->Start(s, [s](char* data, int n, unsigned long from, int fromPort) {
+            plain::SendTo(s, data, n, from, fromPort);
+        });
     }
-    plain::Close(echo);
-    return rtt;
-}
+    ~PlainToLoop() override {
+        if (running) loop->Stop();
+        plain::Close(echo);
+    }
+    bool Ready() const override { return running; }
+    void Burst(long n, Samples& samples) override { client.Burst(port, n, samples); }
+
+private:
+    std::unique_ptr<Loop> loop;
+    int port = 0;
+    plain::Socket echo;
+    bool running = false;
+    PlainClient client;
+};
 
 // A listener that echoes every datagram with its own sender: to replyPort,
 // or back to the source port when replyPort is 0.
@@ -97,129 +116,170 @@ int RunListener(CVekListen& listener, ReceiveCallback callback, void* context) {
     return 0;
 }
 
-Samples PlainToListener(const Limits& limits) {
+class PlainToListener : public Case {
+public:
+    PlainToListener() {
+        if (echo.sender.InitInstance(VEK_MODE_UNICAST, 0, 0)) port = RunListener(listener, OnEcho, &echo);
+    }
+    bool Ready() const override { return port != 0; }
+    void Burst(long n, Samples& samples) override { client.Burst(port, n, samples); }
+
+private:
     Echo echo;
     CVekListen listener;
     int port = 0;
-    if (!echo.sender.InitInstance(VEK_MODE_UNICAST, 0, 0) || !(port = RunListener(listener, OnEcho, &echo)))
-        return {};
-    Samples rtt = PlainClient(port, limits);
-    listener.Stop();
-    return rtt;
-}
+    PlainClient client;
+};
+
+// --- Pairs: the two ends drive the exchange themselves ------------------------
 
 // The originating end of a pair: each arrival is one sample and sends the
-// next ping, until the count or the time is up.
-struct Pinger {
+// next ping until the burst's quota is reached. Only the last arrival of a
+// burst takes the lock, to wake the waiting burst.
+class Pinger {
+public:
     std::function<void(char* data, int length)> sendNext;
-    Samples rtt;
-    std::atomic<long> done{0};
-    std::atomic<double> sentAt{0};
-    double end = 0;
 
     void Arrived(char* data, int length) {
         const double now = Now();
         const long i = done.load(std::memory_order_relaxed);
-        if (i >= static_cast<long>(rtt.size())) return;
+        if (i >= quota.load(std::memory_order_acquire)) return;
         rtt[i] = now - sentAt.load(std::memory_order_relaxed);
         done.store(i + 1, std::memory_order_release);
-        if (i + 1 < static_cast<long>(rtt.size()) && now < end) {
+        if (i + 1 < quota.load(std::memory_order_relaxed)) {
             sentAt.store(Now(), std::memory_order_relaxed);
             sendNext(data, length);
+        } else {
+            std::lock_guard<std::mutex> lock(mutex);
+            over.notify_one();
         }
     }
 
-    // Starts the exchange with kick, and again only when it stalls (a lost
-    // datagram); returns the samples once it is over.
-    Samples Exchange(const Limits& limits, const std::function<void()>& kick) {
-        rtt.assign(limits.count, 0);
-        end = Now() + limits.seconds;
-        long seen = -1;
-        while (Now() < end + 0.5) {
-            const long now = done.load(std::memory_order_acquire);
-            if (now >= limits.count) break;
-            if (now == seen) {
-                sentAt.store(Now(), std::memory_order_relaxed);
-                kick();
-            }
-            seen = now;
-            plain::SleepMs(200);
+    // Kicks off n round trips and waits for them; a lost datagram ends the
+    // burst after kStallSeconds without progress.
+    void Burst(long n, Samples& samples, const std::function<void()>& kick) {
+        rtt.resize(static_cast<std::size_t>(n));
+        done.store(0);
+        quota.store(n);
+        sentAt.store(Now());
+        kick();
+        std::unique_lock<std::mutex> lock(mutex);
+        for (long seen = -1; done.load() < n && done.load() != seen;) {
+            seen = done.load();
+            over.wait_for(lock, std::chrono::duration<double>(kStallSeconds), [&] { return done.load() >= n; });
         }
-        return Samples(rtt.begin(), rtt.begin() + done.load());
+        quota.store(0);
+        samples.insert(samples.end(), rtt.begin(), rtt.begin() + done.load());
     }
+
+private:
+    std::mutex mutex;
+    std::condition_variable over;
+    Samples rtt;
+    std::atomic<long> done{0}, quota{0};
+    std::atomic<double> sentAt{0};
 };
 
 void OnPong(void* data, int length, void* context, unsigned long, int) {
     static_cast<Pinger*>(context)->Arrived(static_cast<char*>(data), length);
 }
 
-Samples ListenerPair(const Limits& limits) {
+class ListenerPair : public Case {
+public:
+    ListenerPair() {
+        if (!echo.sender.InitInstance(VEK_MODE_UNICAST, 0, 0) || !pingSender.InitInstance(VEK_MODE_UNICAST, 0, 0) ||
+            !kicker.InitInstance(VEK_MODE_UNICAST, 0, 0) || !(echoPort = RunListener(echoEnd, OnEcho, &echo)) ||
+            !(echo.replyPort = RunListener(pingEnd, OnPong, &pinger)))
+            return;
+        pinger.sendNext = [this](char* data, int length) {
+            pingSender.Send(data, static_cast<unsigned long>(length), echoPort, kLoopback);
+        };
+        ready = true;
+    }
+    ~ListenerPair() override {
+        echoEnd.Stop();
+        pingEnd.Stop();
+    }
+    bool Ready() const override { return ready; }
+    void Burst(long n, Samples& samples) override {
+        char payload[kSize] = {1};
+        pinger.Burst(n, samples, [&] { kicker.Send(payload, kSize, echoPort, kLoopback); });
+    }
+
+private:
     Echo echo;
     Pinger pinger;
     CVekSend pingSender, kicker;
     CVekListen echoEnd, pingEnd;
-    int echoPort = 0, pingPort = 0;
-    if (!echo.sender.InitInstance(VEK_MODE_UNICAST, 0, 0) || !pingSender.InitInstance(VEK_MODE_UNICAST, 0, 0) ||
-        !kicker.InitInstance(VEK_MODE_UNICAST, 0, 0) || !(echoPort = RunListener(echoEnd, OnEcho, &echo)) ||
-        !(pingPort = RunListener(pingEnd, OnPong, &pinger)))
-        return {};
-    echo.replyPort = pingPort;
-    pinger.sendNext = [&](char* data, int length) {
-        pingSender.Send(data, static_cast<unsigned long>(length), echoPort, kLoopback);
-    };
-    char payload[kSize] = {1};
-    Samples rtt = pinger.Exchange(limits, [&] { kicker.Send(payload, kSize, echoPort, kLoopback); });
-    echoEnd.Stop();
-    pingEnd.Stop();
-    return rtt;
-}
+    int echoPort = 0;
+    bool ready = false;
+};
 
 #if defined(_WIN32)
 // Two baseline loops, each sending from the socket it receives on.
-Samples LoopPair(const std::function<std::unique_ptr<Loop>()>& make, const Limits& limits) {
-    int echoPort = 0, pingPort = 0;
-    const plain::Socket echo = OpenLoopback(&echoPort), ping = OpenLoopback(&pingPort);
-    std::unique_ptr<Loop> echoEnd = make(), pingEnd = make();
-    Pinger pinger;
-    pinger.sendNext = [&](char* data, int length) { plain::SendTo(ping, data, length, kLoopback, echoPort); };
-    Samples rtt;
-    if (echoEnd->Start(echo, [echo](char* data, int n, unsigned long from, int fromPort) {
-            plain::SendTo(echo, data, n, from, fromPort);
-        })) {
-        if (pingEnd->Start(ping, [&pinger](char* data, int n, unsigned long, int) { pinger.Arrived(data, n); })) {
-            char payload[kSize] = {1};
-            rtt = pinger.Exchange(limits, [&] { plain::SendTo(ping, payload, kSize, kLoopback, echoPort); });
-            pingEnd->Stop();
-        }
-        echoEnd->Stop();
+class LoopPair : public Case {
+public:
+    explicit LoopPair(const std::function<std::unique_ptr<Loop>()>& make)
+        : echoEnd(make()), pingEnd(make()), echo(OpenLoopback(&echoPort)), ping(OpenLoopback(&pingPort)) {
+        const plain::Socket e = echo, p = ping;
+        const int to = echoPort;
+        pinger.sendNext = [p, to](char* data, int length) { plain::SendTo(p, data, length, kLoopback, to); };
+        echoRunning = echoEnd->Start(e, [e](char* data, int n, unsigned long from, int fromPort) {
+            plain::SendTo(e, data, n, from, fromPort);
+        });
+        pingRunning = pingEnd->Start(p, [this](char* data, int n, unsigned long, int) { pinger.Arrived(data, n); });
     }
-    plain::Close(echo);
-    plain::Close(ping);
-    return rtt;
-}
+    ~LoopPair() override {
+        if (pingRunning) pingEnd->Stop();
+        if (echoRunning) echoEnd->Stop();
+        plain::Close(echo);
+        plain::Close(ping);
+    }
+    bool Ready() const override { return echoRunning && pingRunning; }
+    void Burst(long n, Samples& samples) override {
+        char payload[kSize] = {1};
+        pinger.Burst(n, samples, [&] { plain::SendTo(ping, payload, kSize, kLoopback, echoPort); });
+    }
+
+private:
+    Pinger pinger;
+    std::unique_ptr<Loop> echoEnd, pingEnd;
+    int echoPort = 0, pingPort = 0;
+    plain::Socket echo, ping;
+    bool echoRunning = false, pingRunning = false;
+};
 #endif
 
-struct Case {
+// --- Rounds --------------------------------------------------------------------
+
+struct Row {
     std::string name;
-    std::function<Samples(const Limits&)> run;
-    int floor;  // index of the case it is judged against; -1: none
+    std::unique_ptr<Case> c;
+    int floor;  // index of the row it is judged against; -1: none
     std::vector<double> medians, p99s;  // microseconds, per round
 };
 
-void RunRounds(std::vector<Case>& cases, const Limits& limits, int rounds) {
-    for (int round = 0; round < rounds; ++round)
-        for (std::size_t i = 0; i < cases.size(); ++i) {
-            Case& c = cases[Rotated(i, round, cases.size())];
-            Samples rtt = c.run(limits);
-            if (rtt.size() <= kWarmUp) continue;
-            rtt.erase(rtt.begin(), rtt.begin() + kWarmUp);
-            c.medians.push_back(Percentile(rtt, 0.5) * 1e6);
-            c.p99s.push_back(Percentile(rtt, 0.99) * 1e6);
+void RunRounds(std::vector<Row>& rows, int rounds, int bursts, long burst) {
+    const std::size_t n = rows.size();
+    std::vector<Samples> samples(n);
+    for (Row& row : rows) row.c->Burst(burst, samples[0]);  // warm-up, not counted
+    for (int round = 0; round < rounds; ++round) {
+        for (Samples& s : samples) s.clear();
+        for (int b = 0; b < bursts; ++b)
+            for (std::size_t i = 0; i < n; ++i) {
+                const std::size_t which = Rotated(i, static_cast<std::size_t>(round * bursts + b), n);
+                rows[which].c->Burst(burst, samples[which]);
+            }
+        for (std::size_t i = 0; i < n; ++i) {
+            if (samples[i].empty()) continue;
+            rows[i].medians.push_back(Percentile(samples[i], 0.5) * 1e6);
+            rows[i].p99s.push_back(Percentile(samples[i], 0.99) * 1e6);
         }
+    }
 }
 
 // Per round, a's median over b's.
-Spread Ratio(const Case& a, const Case& b) {
+Spread Ratio(const Row& a, const Row& b) {
     std::vector<double> ratios;
     for (std::size_t r = 0; r < a.medians.size() && r < b.medians.size(); ++r)
         ratios.push_back(a.medians[r] / b.medians[r]);
@@ -230,9 +290,9 @@ Spread Ratio(const Case& a, const Case& b) {
 
 int main(int argc, char** argv) {
     const bool wine = plain::UnderWine();
-    const Limits limits = {Option(argc, argv, "--count", wine ? 500 : 3000),
-                           static_cast<double>(Option(argc, argv, "--seconds", 4))};
     const int rounds = static_cast<int>(Option(argc, argv, "--rounds", 9));
+    const int bursts = static_cast<int>(Option(argc, argv, "--bursts", wine ? 15 : 40));
+    const long burst = Option(argc, argv, "--burst", wine ? 20 : 100);
     if (!VekInitInstance()) {
         std::printf("VekInitInstance failed\n");
         return 1;
@@ -240,43 +300,49 @@ int main(int argc, char** argv) {
     plain::Start();
     const bool pinned = PinToOneCpu();
 
-    // Natively the floor is the plain pair; under Wine the W case of the same shape.
-    std::vector<Case> cases = {
-        {"plain <-> plain", [](const Limits& l) { return PlainToLoop(BlockingLoop(false), l); }, -1, {}, {}},
+    // Natively every case is judged against the plain pair; under Wine
+    // against the W case of the same shape.
+    std::vector<Row> rows;
+    rows.push_back({"plain <-> plain", std::unique_ptr<Case>(new PlainToLoop(BlockingLoop(false))), -1, {}, {}});
 #if defined(_WIN32)
-        {"plain -> W echo", [](const Limits& l) { return PlainToLoop(EventSelectLoop(), l); }, -1, {}, {}},
-        {"plain -> CVekListen echo", PlainToListener, 1, {}, {}},
-        {"W <-> W", [](const Limits& l) { return LoopPair(EventSelectLoop, l); }, -1, {}, {}},
-        {"CVekListen <-> CVekListen", ListenerPair, 3, {}, {}},
+    rows.push_back({"plain -> W echo", std::unique_ptr<Case>(new PlainToLoop(EventSelectLoop())), -1, {}, {}});
+    rows.push_back({"plain -> CVekListen echo", std::unique_ptr<Case>(new PlainToListener), 1, {}, {}});
+    rows.push_back({"W <-> W", std::unique_ptr<Case>(new LoopPair(EventSelectLoop)), -1, {}, {}});
+    rows.push_back({"CVekListen <-> CVekListen", std::unique_ptr<Case>(new ListenerPair), 3, {}, {}});
 #else
-        {"plain -> CVekListen echo", PlainToListener, 0, {}, {}},
-        {"CVekListen <-> CVekListen", ListenerPair, 0, {}, {}},
+    rows.push_back({"plain -> CVekListen echo", std::unique_ptr<Case>(new PlainToListener), 0, {}, {}});
+    rows.push_back({"CVekListen <-> CVekListen", std::unique_ptr<Case>(new ListenerPair), 0, {}, {}});
 #endif
-    };
-    RunRounds(cases, limits, rounds);
+    for (const Row& row : rows)
+        if (!row.c->Ready()) {
+            std::printf("%s: could not set up\n", row.name.c_str());
+            return 1;
+        }
+    RunRounds(rows, rounds, bursts, burst);
 
-    std::printf("\nRound trip, %d-byte datagrams, %s, %ld round trips per case in each of %d "
-                "interleaved rounds\n", kSize,
-                pinned ? "whole process pinned to CPU 0" : "NOT pinned (affinity refused)", limits.count, rounds);
+    std::printf("\nRound trip, %d-byte datagrams, %s: %d interleaved rounds, each %d bursts of %ld "
+                "round trips per case\n", kSize, pinned ? "whole process pinned to CPU 0" : "NOT pinned (affinity refused)",
+                rounds, bursts, burst);
     std::printf("medians of the rounds (min-max)\n");
     std::printf("%-27s %-24s %9s | %-20s | %s\n", "case", "median us", "p99 us", "vs plain <-> plain",
                 wine ? "vs the W case" : "");
-    for (const Case& c : cases) {
-        std::printf("%-27s %-24s %9.1f", c.name.c_str(), Format(SpreadOf(c.medians), "%.2f").c_str(),
-                    SpreadOf(c.p99s).median);
-        if (&c != &cases[0]) std::printf(" | %-20s", Format(Ratio(c, cases[0]), "%.2f").c_str());
-        if (wine && c.floor >= 0) std::printf(" | %s", Format(Ratio(c, cases[c.floor]), "%.2f").c_str());
+    for (const Row& row : rows) {
+        std::printf("%-27s %-24s %9.1f", row.name.c_str(), Format(SpreadOf(row.medians), "%.2f").c_str(),
+                    SpreadOf(row.p99s).median);
+        if (&row != &rows[0]) std::printf(" | %-20s", Format(Ratio(row, rows[0]), "%.2f").c_str());
+        if (wine && row.floor >= 0) std::printf(" | %s", Format(Ratio(row, rows[row.floor]), "%.2f").c_str());
         std::printf("\n");
     }
     std::printf("\nTargets:\n");
-    for (const Case& c : cases) {
-        if (c.floor < 0 || c.medians.empty() || cases[c.floor].medians.empty()) continue;
-        const std::string what = std::string(wine ? "Wine" : "native") + " round trip, " + c.name +
-                                 ": median vs " + cases[c.floor].name;
+    for (const Row& row : rows) {
+        if (row.floor < 0 || row.medians.empty() || rows[row.floor].medians.empty()) continue;
+        const std::string what = std::string(wine ? "Wine" : "native") + " round trip, " + row.name +
+                                 ": median vs " + rows[row.floor].name;
         char beside[48] = "";
-        if (c.floor != 0) std::snprintf(beside, sizeof beside, "; %.2fx plain <-> plain", Ratio(c, cases[0]).median);
-        std::printf("  %s\n", Verdict(what, Ratio(c, cases[c.floor]), 1.3, beside).c_str());
+        if (row.floor != 0) std::snprintf(beside, sizeof beside, "; %.2fx plain <-> plain", Ratio(row, rows[0]).median);
+        std::printf("  %s\n", Verdict(what, Ratio(row, rows[row.floor]), 1.3, beside).c_str());
     }
+    rows.clear();
     plain::Stop();
     VekExitInstance();
     return 0;

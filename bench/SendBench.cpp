@@ -1,10 +1,11 @@
 // Send benchmark: CVekSend::Send against a plain sendto on the same kind of
 // socket (bound to any interface, send buffer raised to 65536 bytes), 64-byte datagrams
 // to a bound socket on 127.0.0.1 that nobody reads (so it is full and the
-// kernel drops what arrives, the same for both). The two take turns in
-// interleaved rounds, each round starting with the other one; the table
-// gives the median of each and of the per-round ratios, with their range.
-// Options: --count N (datagrams per round), --rounds R.
+// kernel drops what arrives, the same for both). In each round the two take
+// turns in short blocks, each block starting with the other one, so a change
+// in the machine's load lands on both alike; the table gives the median over
+// the rounds of each one's time and of their ratio, with the range.
+// Options: --rounds R, --blocks B (per sender and round), --block N (datagrams).
 #include "BenchSupport.h"
 #include "VekLink.h"
 
@@ -15,8 +16,9 @@
 using namespace bench;
 
 int main(int argc, char** argv) {
-    const long count = Option(argc, argv, "--count", plain::UnderWine() ? 20000 : 200000);
-    const int rounds = static_cast<int>(Option(argc, argv, "--rounds", 11));
+    const long block = Option(argc, argv, "--block", plain::UnderWine() ? 200 : 2000);
+    const int blocks = static_cast<int>(Option(argc, argv, "--blocks", 50));
+    const int rounds = static_cast<int>(Option(argc, argv, "--rounds", 9));
     constexpr int kSize = 64;
     if (!VekInitInstance()) {
         std::printf("VekInitInstance failed\n");
@@ -42,25 +44,29 @@ int main(int argc, char** argv) {
         [&] { return plain::SendTo(plainSocket, payload, kSize, kLoopback, sinkPort); },
         [&] { return sender.Send(payload, kSize, sinkPort, kLoopback) == 1; },
     };
-    // ns per datagram of each, per round.
-    std::vector<double> ns[2];
+    // Seconds spent by each in one block of sends.
     const auto time = [&](int which) {
         const double start = Now();
-        for (long i = 0; i < count; ++i)
+        for (long i = 0; i < block; ++i)
             if (!send[which]()) ++failed[which];
-        ns[which].push_back((Now() - start) * 1e9 / double(count));
+        return Now() - start;
     };
-    // The sink fills during the first round: one untimed round first.
-    for (long i = 0; i < count; ++i) send[0]();
+    // The sink fills first, untimed.
+    for (long i = 0; i < 20 * block; ++i) send[0]();
+    std::vector<double> ns[2], ratios;  // per round
     for (int round = 0; round < rounds; ++round) {
-        time(Rotated(0, round, 2));
-        time(Rotated(1, round, 2));
+        double seconds[2] = {0, 0};
+        for (int b = 0; b < blocks; ++b)
+            for (int i = 0; i < 2; ++i) {
+                const int which = static_cast<int>(Rotated(i, round * blocks + b, 2));
+                seconds[which] += time(which);
+            }
+        for (int which = 0; which < 2; ++which) ns[which].push_back(seconds[which] * 1e9 / double(blocks * block));
+        ratios.push_back(seconds[1] / seconds[0]);
     }
-    std::vector<double> ratios;
-    for (int round = 0; round < rounds; ++round) ratios.push_back(ns[1][round] / ns[0][round]);
 
-    std::printf("\nSend, %d-byte datagrams to an unread socket, %d interleaved rounds of %ld\n", kSize,
-                rounds, count);
+    std::printf("\nSend, %d-byte datagrams to an unread socket: %d rounds, each %d blocks of %ld per "
+                "sender, taking turns\n", kSize, rounds, blocks, block);
     std::printf("medians of the rounds (min-max)\n");
     std::printf("%-22s %-22s %8s\n", "sender", "ns/dgram", "failed");
     std::printf("%-22s %-22s %8ld\n", "plain sendto", Format(SpreadOf(ns[0]), "%.0f").c_str(), failed[0]);
