@@ -83,6 +83,8 @@ void ReleaseCpuClock(CpuClock& clock) {
 }
 
 bool PinToOneCpu() { return SetProcessAffinityMask(GetCurrentProcess(), 1) != 0; }
+
+bool PinThread(int cpu) { return SetThreadAffinityMask(GetCurrentThread(), DWORD_PTR(1) << cpu) != 0; }
 #else
 void SleepUs(int microseconds) {
     // Timer slack (50 us by default) would stretch every short sleep.
@@ -111,6 +113,13 @@ bool PinToOneCpu() {
     CPU_ZERO(&set);
     CPU_SET(0, &set);
     return sched_setaffinity(0, sizeof set, &set) == 0;
+}
+
+bool PinThread(int cpu) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    return pthread_setaffinity_np(pthread_self(), sizeof set, &set) == 0;
 }
 #endif
 

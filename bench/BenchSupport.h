@@ -64,6 +64,8 @@ void ReleaseCpuClock(CpuClock& clock);
 
 // Keeps this process on CPU 0 (threads created afterwards inherit it).
 bool PinToOneCpu();
+// Keeps the calling thread on one CPU; false where there is no such CPU.
+bool PinThread(int cpu);
 
 // A percentile of a sample (sorted in place).
 double Percentile(std::vector<double>& values, double fraction);
