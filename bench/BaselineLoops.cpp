@@ -19,6 +19,12 @@
 namespace bench {
 namespace {
 
+// One datagram into buffer, cleared first when asked: its length, or -1.
+int Receive(plain::Socket s, std::vector<char>& buffer, bool clear, unsigned long* from, int* fromPort) {
+    if (clear) std::memset(buffer.data(), 0, buffer.size());
+    return plain::RecvFrom(s, buffer.data(), static_cast<int>(buffer.size()), from, fromPort);
+}
+
 class Blocking : public Loop {
 public:
     explicit Blocking(bool clear) : clear(clear), buffer(kBufferSize) {}
@@ -30,8 +36,7 @@ public:
             unsigned long from;
             int fromPort;
             while (!stop.load(std::memory_order_relaxed)) {
-                if (clear) std::memset(buffer.data(), 0, kBufferSize);
-                const int n = plain::RecvFrom(s, buffer.data(), kBufferSize, &from, &fromPort);
+                const int n = Receive(s, buffer, clear, &from, &fromPort);
                 if (n >= 0 && !stop.load(std::memory_order_relaxed)) handler(buffer.data(), n, from, fromPort);
             }
         });
@@ -74,8 +79,7 @@ public:
                 const bool enumerated = WSAEnumNetworkEvents(s, events[0], &recorded) == 0;
                 WSAResetEvent(events[0]);
                 if (!enumerated || !(recorded.lNetworkEvents & FD_READ)) continue;
-                std::memset(buffer.data(), 0, kBufferSize);
-                const int n = plain::RecvFrom(s, buffer.data(), kBufferSize, &from, &fromPort);
+                const int n = Receive(s, buffer, true, &from, &fromPort);
                 if (n >= 0) handler(buffer.data(), n, from, fromPort);
             }
         });
@@ -109,8 +113,7 @@ public:
                 pollfd fds[2] = {{s, POLLIN, 0}, {stopFd, POLLIN, 0}};
                 if (poll(fds, 2, -1) < 0 || fds[1].revents) break;
                 if (!(fds[0].revents & POLLIN)) continue;
-                std::memset(buffer.data(), 0, kBufferSize);
-                const int n = plain::RecvFrom(s, buffer.data(), kBufferSize, &from, &fromPort);
+                const int n = Receive(s, buffer, true, &from, &fromPort);
                 if (n >= 0) handler(buffer.data(), n, from, fromPort);
             }
         });

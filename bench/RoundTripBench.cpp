@@ -18,7 +18,8 @@
 // plain <-> plain and, under Wine, to the W case of the same shape: the floor
 // there, where every Winsock call is a trip to the Wine server and the
 // listener's loop makes four per datagram.
-// Options: --rounds R, --bursts B (per case and round), --burst N (round trips).
+// Options: --rounds R, --bursts B (per case and round), --burst N (round
+// trips), --seconds S (no round starts after S).
 #include "BaselineLoops.h"
 #include "BenchSupport.h"
 #include "VekLink.h"
@@ -259,11 +260,13 @@ struct Row {
     std::vector<double> medians, p99s;  // microseconds, per round
 };
 
-void RunRounds(std::vector<Row>& rows, int rounds, int bursts, long burst) {
+// Rounds end early once seconds have passed (lost datagrams stall bursts).
+void RunRounds(std::vector<Row>& rows, int rounds, int bursts, long burst, double seconds) {
     const std::size_t n = rows.size();
+    const double end = Now() + seconds;
     std::vector<Samples> samples(n);
     for (Row& row : rows) row.c->Burst(burst, samples[0]);  // warm-up, not counted
-    for (int round = 0; round < rounds; ++round) {
+    for (int round = 0; round < rounds && Now() < end; ++round) {
         for (Samples& s : samples) s.clear();
         for (int b = 0; b < bursts; ++b)
             for (std::size_t i = 0; i < n; ++i) {
@@ -318,7 +321,7 @@ int main(int argc, char** argv) {
             std::printf("%s: could not set up\n", row.name.c_str());
             return 1;
         }
-    RunRounds(rows, rounds, bursts, burst);
+    RunRounds(rows, rounds, bursts, burst, static_cast<double>(Option(argc, argv, "--seconds", 120)));
 
     std::printf("\nRound trip, %d-byte datagrams, %s: %d interleaved rounds, each %d bursts of %ld "
                 "round trips per case\n", kSize, pinned ? "whole process pinned to CPU 0" : "NOT pinned (affinity refused)",
