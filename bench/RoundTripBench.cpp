@@ -1,12 +1,14 @@
 // Round-trip benchmark: 64-byte ping-pong on 127.0.0.1 with the whole process
 // pinned to one CPU, so every round trip is two wake-ups on that CPU.
 //   plain <-> plain        two plain blocking sockets, one echoing on a thread
-//   plain -> W echo        (Windows) the echo is a plain WSAEventSelect loop,
-//                          the listener's own shape without the library
+//   plain -> W/P echo      the echo is a loop of the listener's own shape
+//                          without the library: WSAEventSelect on Windows,
+//                          poll on {socket, eventfd} natively; both clear
+//                          the 64 KiB buffer before each receive
 //   plain -> CVekListen    the echo is sent from inside the listener's callback
 //                          with a CVekSend, back to the plain socket
-//   W <-> W                (Windows) both ends are WSAEventSelect loops, each
-//                          sending the next datagram from its handler
+//   W/P <-> W/P            both ends are such loops, each sending the next
+//                          datagram from its handler
 //   CVekListen <-> CVekListen
 //                          both ends are a listener whose callback sends the
 //                          next datagram with a CVekSend
@@ -15,9 +17,10 @@
 // machine's load lands on all of them alike. The table gives, over the
 // rounds, the median of each round's median round trip with the range, the
 // median 99th percentile, and the median of the per-round ratios to
-// plain <-> plain and, under Wine, to the W case of the same shape: the floor
-// there, where every Winsock call is a trip to the Wine server and the
-// listener's loop makes four per datagram.
+// plain <-> plain and to the loop case of the same shape. The targets judge
+// the listener's cases against plain <-> plain natively, and under Wine
+// against the W case: the floor there, where every Winsock call is a trip
+// to the Wine server and the listener's loop makes four per datagram.
 // Options: --rounds R, --bursts B (per case and round), --burst N (round
 // trips), --seconds S (no round starts after S).
 #include "BaselineLoops.h"
@@ -216,7 +219,6 @@ private:
     bool ready = false;
 };
 
-#if defined(_WIN32)
 // Two baseline loops, each sending from the socket it receives on.
 class LoopPair : public Case {
 public:
@@ -249,6 +251,14 @@ private:
     plain::Socket echo, ping;
     bool echoRunning = false, pingRunning = false;
 };
+
+// The loop of the listener's shape on this platform.
+#if defined(_WIN32)
+const char* const kShape = "W";
+std::unique_ptr<Loop> ShapeLoop() { return EventSelectLoop(); }
+#else
+const char* const kShape = "P";
+std::unique_ptr<Loop> ShapeLoop() { return PollLoop(); }
 #endif
 
 // --- Rounds --------------------------------------------------------------------
@@ -256,7 +266,7 @@ private:
 struct Row {
     std::string name;
     std::unique_ptr<Case> c;
-    int floor;  // index of the row it is judged against; -1: none
+    int shape;  // the listener's rows: index of the loop row of the same shape; else -1
     std::vector<double> medians, p99s;  // microseconds, per round
 };
 
@@ -303,19 +313,13 @@ int main(int argc, char** argv) {
     plain::Start();
     const bool pinned = PinToOneCpu();
 
-    // Natively every case is judged against the plain pair; under Wine
-    // against the W case of the same shape.
+    const std::string shape = kShape;
     std::vector<Row> rows;
     rows.push_back({"plain <-> plain", std::unique_ptr<Case>(new PlainToLoop(BlockingLoop(false))), -1, {}, {}});
-#if defined(_WIN32)
-    rows.push_back({"plain -> W echo", std::unique_ptr<Case>(new PlainToLoop(EventSelectLoop())), -1, {}, {}});
+    rows.push_back({"plain -> " + shape + " echo", std::unique_ptr<Case>(new PlainToLoop(ShapeLoop())), -1, {}, {}});
     rows.push_back({"plain -> CVekListen echo", std::unique_ptr<Case>(new PlainToListener), 1, {}, {}});
-    rows.push_back({"W <-> W", std::unique_ptr<Case>(new LoopPair(EventSelectLoop)), -1, {}, {}});
+    rows.push_back({shape + " <-> " + shape, std::unique_ptr<Case>(new LoopPair(ShapeLoop)), -1, {}, {}});
     rows.push_back({"CVekListen <-> CVekListen", std::unique_ptr<Case>(new ListenerPair), 3, {}, {}});
-#else
-    rows.push_back({"plain -> CVekListen echo", std::unique_ptr<Case>(new PlainToListener), 0, {}, {}});
-    rows.push_back({"CVekListen <-> CVekListen", std::unique_ptr<Case>(new ListenerPair), 0, {}, {}});
-#endif
     for (const Row& row : rows)
         if (!row.c->Ready()) {
             std::printf("%s: could not set up\n", row.name.c_str());
@@ -328,22 +332,25 @@ int main(int argc, char** argv) {
                 rounds, bursts, burst);
     std::printf("medians of the rounds (min-max)\n");
     std::printf("%-27s %-24s %9s | %-20s | %s\n", "case", "median us", "p99 us", "vs plain <-> plain",
-                wine ? "vs the W case" : "");
+                ("vs " + shape + " of the same shape").c_str());
     for (const Row& row : rows) {
         std::printf("%-27s %-24s %9.1f", row.name.c_str(), Format(SpreadOf(row.medians), "%.2f").c_str(),
                     SpreadOf(row.p99s).median);
         if (&row != &rows[0]) std::printf(" | %-20s", Format(Ratio(row, rows[0]), "%.2f").c_str());
-        if (wine && row.floor >= 0) std::printf(" | %s", Format(Ratio(row, rows[row.floor]), "%.2f").c_str());
+        if (row.shape >= 0) std::printf(" | %s", Format(Ratio(row, rows[row.shape]), "%.2f").c_str());
         std::printf("\n");
     }
     std::printf("\nTargets:\n");
     for (const Row& row : rows) {
-        if (row.floor < 0 || row.medians.empty() || rows[row.floor].medians.empty()) continue;
-        const std::string what = std::string(wine ? "Wine" : "native") + " round trip, " + row.name +
-                                 ": median vs " + rows[row.floor].name;
-        char beside[48] = "";
-        if (row.floor != 0) std::snprintf(beside, sizeof beside, "; %.2fx plain <-> plain", Ratio(row, rows[0]).median);
-        std::printf("  %s\n", Verdict(what, Ratio(row, rows[row.floor]), 1.3, beside).c_str());
+        if (row.shape < 0) continue;
+        const Row& floor = wine ? rows[row.shape] : rows[0];
+        const Row& other = wine ? rows[0] : rows[row.shape];
+        if (row.medians.empty() || floor.medians.empty()) continue;
+        char beside[64];
+        std::snprintf(beside, sizeof beside, "; %.2fx %s", Ratio(row, other).median, other.name.c_str());
+        std::printf("  %s\n", Verdict(std::string(wine ? "Wine" : "native") + " round trip, " + row.name +
+                                           ": median vs " + floor.name,
+                                       Ratio(row, floor), 1.3, beside).c_str());
     }
     rows.clear();
     plain::Stop();
