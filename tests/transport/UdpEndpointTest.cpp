@@ -6,7 +6,6 @@
 #include "support/Network.h"
 #include "transport/UdpEndpoint.h"
 
-using test::Datagram;
 using test::Peer;
 
 class Endpoint : public NetworkTest {
