@@ -56,3 +56,27 @@ TEST_F(Events, SelectedSocketSignalsReadableDataUntilItIsRead) {
     WSASetEvent(events[1]);
     EXPECT_EQ(WSA_WAIT_EVENT_0 + 1, Poll(events));
 }
+
+// Receiving what a wait announced must clear the record: once the queue is
+// drained, the next enumeration reports nothing to read.
+TEST_F(Events, EnumerationReportsNoReadOnceTheQueueIsDrained) {
+    CUdpEndpoint endpoint;
+    ASSERT_EQ(1, endpoint.Create(0, loopback));
+    ASSERT_EQ(1, endpoint.SelectEvents(FD_READ));
+    const WSAEVENT events[2] = {endpoint.netEvent, endpoint.stopEvent};
+    test::Peer peer;
+    ASSERT_TRUE(peer.SendTo("only", loopback, test::LocalPort(endpoint.GetSocket())));
+    ASSERT_EQ(WSA_WAIT_EVENT_0, WSAWaitForMultipleEvents(2, events, FALSE, 3000, FALSE));
+    WSANETWORKEVENTS recorded = {};
+    ASSERT_EQ(0, WSAEnumNetworkEvents(endpoint.GetSocket(), events[0], &recorded));
+    ASSERT_TRUE(recorded.lNetworkEvents & FD_READ);
+    WSAResetEvent(events[0]);
+    char buffer[8];
+    int length = sizeof buffer;
+    ASSERT_EQ(1, endpoint.RecvFrom(buffer, &length, nullptr, nullptr));
+
+    recorded.lNetworkEvents = ~0L;
+    ASSERT_EQ(0, WSAEnumNetworkEvents(endpoint.GetSocket(), events[0], &recorded));
+    EXPECT_FALSE(recorded.lNetworkEvents & FD_READ);
+    EXPECT_EQ(WSA_WAIT_TIMEOUT, Poll(events));
+}
