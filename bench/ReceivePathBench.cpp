@@ -9,6 +9,8 @@
 //                         events, the socket readable
 //   eventfd reset         one read of a set eventfd (what a reset costs when
 //                         the event was set)
+//   ioctl FIONREAD        the queued bytes of the socket: how the native wait
+//                         tells a queued datagram without a poll
 // Options: --count N.
 #include "BenchSupport.h"
 
@@ -16,6 +18,7 @@
 #include <cstring>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <vector>
 
 using namespace bench;
@@ -74,6 +77,10 @@ int main(int argc, char** argv) {
         sink = int(write(netEvent, &one, sizeof one));
         sink = int(read(netEvent, &value, sizeof value));
     });
+    const double queued = NsPerCall(count, [&] {
+        int bytes = 0;
+        sink = ioctl(s, FIONREAD, &bytes) + bytes;
+    });
     const double receive = NsPerCall(count, [&] {
         sink = RecvFrom(s, buffer.data(), kBufferSize, &from, &fromPort);
     });
@@ -85,9 +92,12 @@ int main(int argc, char** argv) {
     std::printf("  %-42s %8.0f\n", "poll {eventfd, socket, eventfd}", poll3);
     std::printf("  %-42s %8.0f\n", "poll {socket, eventfd, eventfd}", poll3first);
     std::printf("  %-42s %8.0f\n", "eventfd write + read (set + reset)", reset);
+    std::printf("  %-42s %8.0f\n", "ioctl FIONREAD {socket}", queued);
     std::printf("  B = clear + recvfrom                        %8.0f\n", clear + receive);
     std::printf("  listener shape = poll3 + clear + recvfrom  %8.0f  (%.2fx B)\n",
                 poll3 + clear + receive, (poll3 + clear + receive) / (clear + receive));
+    std::printf("  new shape = FIONREAD + clear + recvfrom    %8.0f  (%.2fx B)\n",
+                queued + clear + receive, (queued + clear + receive) / (clear + receive));
     close(netEvent);
     close(stopEvent);
     CloseSock(sender);
