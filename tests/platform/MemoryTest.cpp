@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "platform/platform.h"
-#include "support/HostFacts.h"
+#include "support/Memory.h"
 
 namespace {
 

@@ -34,8 +34,8 @@ TEST_F(Sockets, ADatagramLargerThanTheBufferFailsAndIsDropped) {
     const SOCKET s = BoundSocket(loopback);
     ASSERT_NE(INVALID_SOCKET, s);
     test::Peer peer;
-    ASSERT_TRUE(peer.SendTo("0123456789", loopback, test::LocalPort(s)));
-    ASSERT_TRUE(peer.SendTo("next", loopback, test::LocalPort(s)));
+    ASSERT_TRUE(peer.SendTo("0123456789", loopback, plain::BoundPort(s)));
+    ASSERT_TRUE(peer.SendTo("next", loopback, plain::BoundPort(s)));
     ASSERT_TRUE(test::WaitReadable(s));
     char buffer[16] = {};
     EXPECT_EQ(-1, recvfrom(s, buffer, 4, 0, nullptr, nullptr));
@@ -49,7 +49,7 @@ TEST_F(Sockets, ReceiveFillsTheSourceAddressAndItsLength) {
     const SOCKET s = BoundSocket(loopback);
     ASSERT_NE(INVALID_SOCKET, s);
     test::Peer peer;
-    ASSERT_TRUE(peer.SendTo("", loopback, test::LocalPort(s)));
+    ASSERT_TRUE(peer.SendTo("", loopback, plain::BoundPort(s)));
     ASSERT_TRUE(test::WaitReadable(s));
     char buffer[4];
     sockaddr_in from = {};

@@ -86,6 +86,8 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     Thread* thread = static_cast<Thread*>(handle);
     if (!thread->joined) {
         const timespec deadline = Deadline(milliseconds);
+        // The deadline is on the wall clock: pthread_clockjoin_np would take the
+        // monotonic one, but ThreadSanitizer does not see it as a join.
         const int error = pthread_timedjoin_np(thread->id, nullptr, &deadline);
         // A thread waiting for itself waits the whole time, as on Windows.
         if (error == EDEADLK) Sleep(milliseconds);
