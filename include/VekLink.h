@@ -143,14 +143,17 @@ VEK_API int VekGetNetCard(unsigned char* cards);
  * Copying a sender copies its recorded mode and group but never its socket:
  * the copy is not set up. Assigning onto a set-up sender ends it first, and
  * destroying a set-up sender ends it.
+ *
+ * The out-of-line members are exported one by one: exporting the class would
+ * make Microsoft's ABI export the inline copy constructor as well.
  */
-class VEK_API CVekSend {
+class CVekSend {
 public:
-    CVekSend();
+    VEK_API CVekSend();
     CVekSend(const CVekSend& other)
         : endpoint(0), groupAddress(other.groupAddress), mode(other.mode) {}
-    ~CVekSend();
-    CVekSend& operator=(const CVekSend& other);
+    VEK_API ~CVekSend();
+    VEK_API CVekSend& operator=(const CVekSend& other);
 
     /*
      * Opens a UDP socket bound to a platform-chosen port on interfaceAddress
@@ -161,8 +164,8 @@ public:
      * modes. A sender that is already set up is ended first.
      * Needs VekInitInstance. Returns 1, or 0 with nothing left open.
      */
-    int InitInstance(unsigned long mode, unsigned long group,
-                     unsigned long interfaceAddress);
+    VEK_API int InitInstance(unsigned long mode, unsigned long group,
+                             unsigned long interfaceAddress);
 
     /*
      * Sends one datagram of length bytes from data to port: at address in
@@ -171,14 +174,14 @@ public:
      * bad port, no route...) or when the sender is not set up. In any other
      * mode nothing is sent and the result is 1. Empty datagrams are allowed.
      */
-    int Send(void* data, unsigned long length, int port, unsigned long address);
+    VEK_API int Send(void* data, unsigned long length, int port, unsigned long address);
 
     /*
      * Leaves the group (mode 2), closes the socket. Does nothing when the
      * sender is not set up, so calling it twice is harmless. The recorded
      * mode and group are kept.
      */
-    void ExitInstance();
+    VEK_API void ExitInstance();
 
     /* Recorded state; read it, do not write it. */
     CUdpEndpoint* endpoint;       /* null when not set up */

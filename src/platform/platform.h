@@ -1,6 +1,7 @@
 // The one place that brings in operating-system declarations. The library
 // core calls the platform only through the Windows Sockets, Win32 and NetBIOS
-// names declared here: the real ones on Windows, the POSIX layer's elsewhere.
+// names declared here: the real ones on Windows; elsewhere the POSIX layer's
+// for what only Windows has, and the system's own for what both share.
 #ifndef VEKLINK_PLATFORM_H
 #define VEKLINK_PLATFORM_H
 
@@ -11,7 +12,6 @@
 #  include <nb30.h>
 #else
 #  include "posix/winapi.h"
-using namespace win;
 #endif
 
 #endif

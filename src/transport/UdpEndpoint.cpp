@@ -81,7 +81,7 @@ int CUdpEndpoint::RaiseBuffer(int option, int size) {
     // Linux already gives every socket 212992 bytes each way; setting 65536
     // there would shrink the buffer, and lose more of a burst.
     int current = 0;
-    int length = sizeof current;
+    socklen_t length = sizeof current;
     if (getsockopt(socket, SOL_SOCKET, option, reinterpret_cast<char*>(&current), &length) == 0 &&
         length == sizeof current && current >= size)
         return 1;

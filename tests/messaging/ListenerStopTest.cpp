@@ -84,6 +84,7 @@ TEST_F(ListenerStop, CallbackOutlivingStopThenDestructionIsSafeAndStartsNoDelive
     gate.stopReturned = true;
     delete listener;
     gate.open = true;
+    ASSERT_TRUE(gate.WaitLeft());
     EXPECT_TRUE(test::NothingLeaked(before)) << "the late thread released the endpoint";
     EXPECT_EQ(1, gate.entered.load());
     EXPECT_EQ(0, gate.enteredAfterStop.load());

@@ -62,4 +62,13 @@ void HoldAtGate(void*, int, void* context, unsigned long, int) {
     // Bounded: a test that never opens the gate cannot hang the thread.
     for (int i = 0; i < 2000 && !gate->open.load(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    gate->left.fetch_add(1);
+}
+
+bool Gate::WaitLeft(int timeoutMs) {
+    for (int waited = 0; left.load() < entered.load(); waited += 5) {
+        if (waited >= timeoutMs) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }

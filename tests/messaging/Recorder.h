@@ -43,6 +43,10 @@ struct Gate {
     std::atomic<int> entered{0};
     std::atomic<bool> stopReturned{false};  // set by the test once Stop returned
     std::atomic<int> enteredAfterStop{0};
+    std::atomic<int> left{0};  // callbacks returned: their last touch of the gate
+
+    // Waits (bounded) until every entered callback has returned.
+    bool WaitLeft(int timeoutMs = 3000);
 };
 void HoldAtGate(void* data, int length, void* context, unsigned long sourceAddress, int sourcePort);
 

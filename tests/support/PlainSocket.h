@@ -34,7 +34,7 @@ bool SendTo(Socket s, const void* data, std::size_t length, unsigned long addres
 // One datagram into buffer: its length, or -1; the source when not null.
 int RecvFrom(Socket s, void* buffer, int capacity, unsigned long* address, int* port);
 // True once a datagram can be read; false after timeoutMs.
-bool WaitReadable(Socket s, int timeoutMs);
+bool WaitReadable(Socket s, int timeoutMs = 3000);
 void SetRecvTimeout(Socket s, int milliseconds);
 // Send or receive buffer as the platform reports it (-1 on failure), and the
 // platform's own way to set it.

@@ -6,7 +6,6 @@
 #include "support/Network.h"
 #include "transport/UdpEndpoint.h"
 
-using test::Datagram;
 using test::Peer;
 
 class Endpoint : public NetworkTest {
@@ -14,7 +13,7 @@ protected:
     // Receives one datagram into buf, waiting at most a few seconds for it.
     int Receive(CUdpEndpoint& endpoint, char* buf, int capacity, unsigned long* source,
                 int* sourcePort) {
-        if (!test::WaitReadable(endpoint.GetSocket(), 3000)) return -2;
+        if (!test::WaitReadable(endpoint.GetSocket())) return -2;
         int length = capacity;
         endpoint.RecvFrom(buf, &length, source, sourcePort);
         return length;

@@ -92,12 +92,48 @@ IPv4Address ParseAddress(const std::string& text, const char* what) {
     return network;
 }
 
-IPv4Address ParseGroup(const std::string& text) {
-    const IPv4Address group = ParseAddress(text, "group");
+namespace {
+
+bool IsDottedForm(const std::string& text) {
+    return !text.empty() && text.find_first_not_of("0123456789.") == std::string::npos;
+}
+
+// Letters, digits, '-', '_' and dots: what a host name can be made of.
+bool IsHostNameForm(const std::string& text) {
+    for (char c : text)
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+              c == '.'))
+            return false;
+    return !text.empty() && text.size() <= 253 && text[0] != '-';
+}
+
+}  // namespace
+
+IPv4Address ResolveAddress(const std::string& text, const char* what) {
+    // The resolver's numeric shorthands get the strict parser's refusal.
+    if (IsDottedForm(text) || platform::IsNumericAddress(text)) return ParseAddress(text, what);
+    const std::string named = std::string(what) + " '" + text + "'";
+    if (!IsHostNameForm(text)) throw UsageError(named + " is not an IPv4 address (a.b.c.d) or a host name");
+    IPv4Address address = 0;
+    std::string reason;
+    switch (platform::LookUpIPv4(text, &address, &reason)) {
+        case platform::Lookup::kFound: return address;
+        case platform::Lookup::kUnknown:
+            throw UsageError(named + " is not an IPv4 address or a known host name (" + reason + ")");
+        case platform::Lookup::kFailed: break;
+    }
+    throw NetworkError("could not look up " + named + ": " + reason);
+}
+
+IPv4Address ResolveGroup(const std::string& text) {
+    const IPv4Address group = ResolveAddress(text, "group");
     unsigned char bytes[4];
     const std::uint32_t network = static_cast<std::uint32_t>(group);
     std::memcpy(bytes, &network, sizeof bytes);
-    if ((bytes[0] & 0xF0) != 224) throw UsageError("group '" + text + "' is outside 224.0.0.0/4");
+    if ((bytes[0] & 0xF0) != 224) {
+        const std::string resolved = FormatAddress(group) == text ? "" : " (" + FormatAddress(group) + ")";
+        throw UsageError("group '" + text + "'" + resolved + " is outside 224.0.0.0/4");
+    }
     return group;
 }
 
@@ -147,17 +183,120 @@ std::string FormatEndpoint(IPv4Address address, int port) {
     return FormatAddress(address) + ":" + std::to_string(port);
 }
 
-std::string FormatBytes(unsigned long long bytes) {
-    return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+std::string Counted(unsigned long long n, const char* noun) {
+    return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
+}
+
+std::string FormatBytes(unsigned long long bytes) { return Counted(bytes, "byte"); }
+
+namespace {
+
+// A run too short to time still gets a finite rate.
+double Span(double seconds) { return seconds > 1e-6 ? seconds : 1e-6; }
+
+}  // namespace
+
+std::string FormatRate(unsigned long datagrams, double seconds) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%.1f datagrams/s", datagrams / Span(seconds));
+    return text;
 }
 
 std::string FormatTotals(unsigned long datagrams, unsigned long long bytes, double seconds) {
-    // A run too short to time still gets a finite rate.
-    const double span = seconds > 1e-6 ? seconds : 1e-6;
-    char text[160];
-    std::snprintf(text, sizeof text, "%lu datagram%s, %s in %.3f s (%.1f datagrams/s, %.0f bytes/s)", datagrams,
-                  datagrams == 1 ? "" : "s", FormatBytes(bytes).c_str(), seconds, datagrams / span, bytes / span);
-    return text;
+    char bytesRate[48];
+    std::snprintf(bytesRate, sizeof bytesRate, "%.0f bytes/s", bytes / Span(seconds));
+    char span[32];
+    std::snprintf(span, sizeof span, "%.3f s", seconds);
+    return Counted(datagrams, "datagram") + ", " + FormatBytes(bytes) + " in " + span + " (" +
+           FormatRate(datagrams, seconds) + ", " + bytesRate + ")";
+}
+
+std::string JsonString(const std::string& text) {
+    std::string quoted = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += static_cast<char>(c);
+        } else if (c == '\n') {
+            quoted += "\\n";
+        } else if (c == '\r') {
+            quoted += "\\r";
+        } else if (c == '\t') {
+            quoted += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            quoted += escaped;
+        } else {
+            quoted += static_cast<char>(c);
+        }
+    }
+    return quoted + "\"";
+}
+
+namespace {
+
+std::string DescribeFailedStep(const platform::SetupFailure& failure, IPv4Address interfaceAddress, int port,
+                               IPv4Address group) {
+    const std::string text = platform::ErrorText(failure.error);
+    const std::string where = interfaceAddress ? " on " + FormatAddress(interfaceAddress) : std::string();
+    switch (failure.step) {
+        case platform::SetupStep::kNone: break;
+        case platform::SetupStep::kSocket: return "could not open a UDP socket: " + text;
+        case platform::SetupStep::kRoute:
+            return "no multicast route to group " + FormatAddress(group) + ": " + text +
+                   " (add a route to 224.0.0.0/4, e.g. 'ip route add 224.0.0.0/4 dev eth0', or give --interface "
+                   "the address of the interface to use)";
+        case platform::SetupStep::kJoin:
+            return "could not join group " + FormatAddress(group) + where + ": " + text +
+                   " (give --interface the address of an interface that carries multicast; 'veklink info' lists "
+                   "them)";
+        case platform::SetupStep::kBind:
+            switch (platform::KindOf(failure.error)) {
+                case platform::ErrorKind::kInUse:
+                    return "port " + std::to_string(port) + " is in use: " + text +
+                           " (another socket holds it; choose another port, or 0 for a free one)";
+                case platform::ErrorKind::kNotLocal:
+                    return FormatAddress(interfaceAddress) + " is not an address of this host: " + text +
+                           " (give --interface an address that 'veklink info' lists)";
+                case platform::ErrorKind::kDenied:
+                    return "binding port " + std::to_string(port) + where + " was refused: " + text +
+                           " (ports below 1024 need privileges)";
+                default: return "could not bind " + FormatEndpoint(interfaceAddress, port) + ": " + text;
+            }
+    }
+    return std::string();
+}
+
+}  // namespace
+
+NetworkError SetupError(const std::string& context, const platform::SetupFailure& failure,
+                        IPv4Address interfaceAddress, int port, IPv4Address group, int libraryError) {
+    std::string step = DescribeFailedStep(failure, interfaceAddress, port, group);
+    // Every step went through with a plain socket: what failed is something
+    // the library does besides (its events, its thread), or passed meanwhile.
+    if (step.empty()) step = libraryError ? platform::ErrorText(libraryError) : "the library refused";
+    return NetworkError(context + ": " + step);
+}
+
+StatusLine::StatusLine() : live_(platform::OutputIsTerminal()) {}
+
+void StatusLine::Show(const std::string& full) {
+    if (!live_) return;
+    // A line that wraps could not be rewritten by going back to its start;
+    // every terminal has 80 columns at least.
+    const std::string text = full.substr(0, 79);
+    // Spaces cover what is left of a longer line shown before.
+    const std::string cover(shown_ > text.size() ? shown_ - text.size() : 0, ' ');
+    std::printf("\r%s%s", text.c_str(), cover.c_str());
+    std::fflush(stdout);
+    shown_ = text.size();
+}
+
+void StatusLine::Clear() {
+    if (!live_ || !shown_) return;
+    std::printf("\r%s\r", std::string(shown_, ' ').c_str());
+    shown_ = 0;
 }
 
 SocketLayer::SocketLayer() {

@@ -3,29 +3,35 @@
 #include "Common.h"
 #include "Platform.h"
 
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 
 namespace {
 
 const char kHelp[] =
     "usage: veklink send [OPTIONS] [MESSAGE | -] ADDRESS PORT\n"
-    "Sends datagrams to ADDRESS:PORT, or to a multicast group.\n"
+    "Sends datagrams to ADDRESS:PORT, or to a multicast group. ADDRESS, like G and A\n"
+    "below, is a dotted IPv4 address or a host name.\n"
     "\n"
     "payload, one of (an empty datagram when none is given):\n"
-    "  MESSAGE        the text, as given\n"
-    "  -              each line of standard input as one datagram, without its line end\n"
-    "  --size N       N bytes (0..65507) of the letters a..z repeated\n"
-    "  --hex HEX      the bytes written as pairs of hex digits, e.g. 68690a\n"
+    "  MESSAGE          the text, as given\n"
+    "  -                each line of standard input as one datagram, without its line end\n"
+    "  --size N         N bytes (0..65507) of the letters a..z repeated\n"
+    "  --hex HEX        the bytes written as pairs of hex digits, e.g. 68690a (a Windows\n"
+    "                   command line holds 32767 characters: use --file for more)\n"
+    "  --file PATH      the whole file as one datagram (at most 65507 bytes)\n"
+    "  --stdin-binary   all of standard input, bytes as they are, as one datagram\n"
     "options:\n"
-    "  --group G      multicast to group G (224.0.0.0/4); ADDRESS must then be G\n"
-    "  --interface A  send from the interface with address A (for a group: the outgoing\n"
-    "                 interface)\n"
-    "  --count N      send N datagrams (with -: at most N lines), showing progress and a\n"
-    "                 summary\n"
-    "  --interval MS  wait MS milliseconds between datagrams (default 0)\n"
+    "  --group G        multicast to group G (224.0.0.0/4); ADDRESS must then be G\n"
+    "  --interface A    send from the interface with address A (for a group: the\n"
+    "                   outgoing interface)\n"
+    "  --count N        send N datagrams (with -: at most N lines), showing progress and\n"
+    "                   a summary (on a terminal, one live status line)\n"
+    "  --interval MS    wait MS milliseconds between datagrams (default 0)\n"
     "\n"
     "exit status: 0 all sent, 2 bad usage, 3 set-up failed or a datagram was refused\n";
 
@@ -56,15 +62,54 @@ std::string HexBytes(const std::string& hex) {
     return bytes;
 }
 
+// "what holds N bytes, above 65507, ..."; size -1 when it is not known.
+std::string TooLarge(const std::string& what, long long size) {
+    const std::string most = std::to_string(kMaxDatagram);
+    const std::string held = size < 0 ? "more than " + most + " bytes" : std::to_string(size) + " bytes, above " + most;
+    return what + " holds " + held + ", the most one IPv4 datagram holds";
+}
+
+// Up to one byte more than a datagram holds, so that a larger input is seen
+// without reading all of it; its size then comes from the file's end where
+// it has one.
+std::string ReadDatagram(std::FILE* file, const std::string& what) {
+    std::string bytes(kMaxDatagram + 1, '\0');
+    const std::size_t got = std::fread(&bytes[0], 1, bytes.size(), file);
+    bytes.resize(got);
+    if (got <= kMaxDatagram) return bytes;
+    const long size = std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : -1;
+    throw UsageError(TooLarge(what, size > static_cast<long>(kMaxDatagram) ? size : -1));
+}
+
+std::string ReadFile(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) throw UsageError("could not read file '" + path + "': " + std::strerror(errno));
+    try {
+        std::string bytes = ReadDatagram(file, "file '" + path + "'");
+        std::fclose(file);
+        return bytes;
+    } catch (...) {
+        std::fclose(file);
+        throw;
+    }
+}
+
+const char kOnePayload[] = "give only one of --size, --hex, --file, --stdin-binary, MESSAGE or -";
+
 std::string Payload(const Arguments& args, const std::vector<std::string>& operands) {
-    const int given = (operands.size() == 3) + args.Has("size") + args.Has("hex");
-    if (given > 1) throw UsageError("give only one of --size, --hex, MESSAGE or -");
+    const int given = (operands.size() == 3) + args.Has("size") + args.Has("hex") + args.Has("file") +
+                      args.Has("stdin-binary");
+    if (given > 1) throw UsageError(kOnePayload);
     std::string payload;
     if (args.Has("size")) {
         const unsigned long size = ParseNumber(args.Value("size"), "--size", 0, kMaxDatagram);
         for (unsigned long i = 0; i < size; ++i) payload += static_cast<char>('a' + i % 26);
     } else if (args.Has("hex")) {
         payload = HexBytes(args.Value("hex"));
+    } else if (args.Has("file")) {
+        payload = ReadFile(args.Value("file"));
+    } else if (args.Has("stdin-binary")) {
+        payload = ReadDatagram(stdin, "standard input");
     } else if (operands.size() == 3) {
         payload = operands[0];
     }
@@ -79,22 +124,23 @@ Plan ReadPlan(const Arguments& args) {
     if (operands.size() < 2) throw UsageError(operands.empty() ? "missing ADDRESS and PORT" : "missing PORT");
     if (operands.size() > 3) throw UsageError("too many operands (a MESSAGE with spaces needs quotes)");
     Plan plan;
-    const std::string& address = operands[operands.size() - 2];
-    plan.destination = ParseAddress(address, "address");
     plan.port = ParsePort(operands.back());
-    if (args.Has("group")) {
-        plan.mode = VEK_MODE_MULTICAST;
-        if (ParseGroup(args.Value("group")) != plan.destination)
-            throw UsageError("address '" + address + "' is not the group given to --group");
-    }
-    if (args.Has("interface")) plan.interfaceAddress = ParseAddress(args.Value("interface"), "interface");
     plan.fromInput = operands.size() == 3 && operands[0] == "-";
-    if (!plan.fromInput) plan.payload = Payload(args, operands);
-    else if (args.Has("size") || args.Has("hex")) throw UsageError("give only one of --size, --hex, MESSAGE or -");
+    if (plan.fromInput && (args.Has("size") || args.Has("hex") || args.Has("file") || args.Has("stdin-binary")))
+        throw UsageError(kOnePayload);
     plan.series = plan.fromInput || args.Has("count");
     plan.count = args.Has("count") ? ParseNumber(args.Value("count"), "--count", 1, 1000000000)
                                    : (plan.fromInput ? ULONG_MAX : 1);
     if (args.Has("interval")) plan.interval = ParseNumber(args.Value("interval"), "--interval", 0, 3600000);
+    const std::string& address = operands[operands.size() - 2];
+    plan.destination = ResolveAddress(address, "address");
+    if (args.Has("group")) {
+        plan.mode = VEK_MODE_MULTICAST;
+        if (ResolveGroup(args.Value("group")) != plan.destination)
+            throw UsageError("address '" + address + "' is not the group given to --group");
+    }
+    if (args.Has("interface")) plan.interfaceAddress = ResolveAddress(args.Value("interface"), "interface");
+    if (!plan.fromInput) plan.payload = Payload(args, operands);
     return plan;
 }
 
@@ -108,7 +154,14 @@ bool NextLine(std::string* line) {
 
 int SendAll(CVekSend& sender, const Plan& plan) {
     const std::string target = FormatEndpoint(plan.destination, plan.port);
-    const auto start = std::chrono::steady_clock::now();
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    // On a terminal a counted series shows one status line, rewritten at
+    // most ten times a second, instead of a line per datagram.
+    StatusLine status;
+    const bool live = status.Live() && plan.series && !plan.fromInput;
+    Clock::time_point shown;
+    std::string lastFailure;
     unsigned long sent = 0, failures = 0;
     unsigned long long bytes = 0;
     std::string payload = plan.payload;  // Send takes a non-const pointer
@@ -129,17 +182,26 @@ int SendAll(CVekSend& sender, const Plan& plan) {
             bytes += payload.size();
         } else {
             ++failures;
+            lastFailure = reason;
         }
         // Lines of standard input have no known total.
         const std::string progress =
             plan.count == ULONG_MAX ? std::to_string(n) : std::to_string(n) + "/" + std::to_string(plan.count);
-        std::printf("[%s] %s %s%s\n", progress.c_str(), ok ? "sent" : "failed to send", what.c_str(),
-                    reason.c_str());
-        std::fflush(stdout);
+        if (!live) {
+            std::printf("[%s] %s %s%s\n", progress.c_str(), ok ? "sent" : "failed to send", what.c_str(),
+                        reason.c_str());
+            std::fflush(stdout);
+        } else if (n == 1 || n == plan.count || Clock::now() - shown >= std::chrono::milliseconds(100)) {
+            shown = Clock::now();
+            const double seconds = std::chrono::duration<double>(shown - start).count();
+            status.Show("[" + progress + "] sent " + std::to_string(sent) + ", " +
+                        FormatRate(sent, seconds) + ", " + Counted(failures, "failure") +
+                        (failures ? " (last" + lastFailure + ")" : std::string()));
+        }
     }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("--- sent %s, %lu failure%s\n", FormatTotals(sent, bytes, seconds).c_str(), failures,
-                failures == 1 ? "" : "s");
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    status.Clear();
+    std::printf("--- sent %s, %s\n", FormatTotals(sent, bytes, seconds).c_str(), Counted(failures, "failure").c_str());
     return failures ? kExitNetwork : kExitOk;
 }
 
@@ -148,20 +210,24 @@ int SendAll(CVekSend& sender, const Plan& plan) {
 int RunSend(int argc, char** argv) {
     const Arguments args(argc, argv,
                          {{"group", true}, {"interface", true}, {"count", true}, {"interval", true},
-                          {"size", true}, {"hex", true}});
+                          {"size", true}, {"hex", true}, {"file", true}, {"stdin-binary", false}});
     if (args.WantsHelp()) {
         std::fputs(kHelp, stdout);
         return kExitOk;
     }
+    platform::UseBinaryInput();
+    SocketLayer sockets;  // names are looked up with the socket layer started
     const Plan plan = ReadPlan(args);
-    if (plan.fromInput) platform::UseBinaryInput();
     platform::InstallStopHandler();
-    SocketLayer sockets;
     CVekSend sender;
-    if (!sender.InitInstance(plan.mode, plan.destination, plan.interfaceAddress))
-        throw NetworkError("could not set up a sender" +
-                           (plan.interfaceAddress ? " on " + FormatAddress(plan.interfaceAddress) : std::string()) +
-                           platform::LastErrorText());
+    if (!sender.InitInstance(plan.mode, plan.destination, plan.interfaceAddress)) {
+        const int libraryError = platform::LastError();
+        const IPv4Address group = plan.mode == VEK_MODE_MULTICAST ? plan.destination : 0;
+        throw SetupError("could not set up a sender" +
+                             (plan.interfaceAddress ? " on " + FormatAddress(plan.interfaceAddress) : std::string()),
+                         platform::RetrySetup(plan.interfaceAddress, 0, group), plan.interfaceAddress, 0, group,
+                         libraryError);
+    }
     const int status = SendAll(sender, plan);
     sender.ExitInstance();
     return status;

@@ -1,16 +1,15 @@
 // The memory tests: readable code, page protection and writable ranges. All
 // read the process's mappings instead of touching the memory, so they never
 // fault and never change what they test.
-#include "native.h"
+#include "winapi.h"
 #include "seams.h"
 
-#include <cstdio>
+#include <stdio.h>
 
-namespace win {
 namespace {
 
 struct Mapping {
-    std::uintptr_t low = 0, high = 0;
+    uintptr_t low = 0, high = 0;
     char perms[5] = "";  // the "rwxp" field
 };
 
@@ -18,24 +17,25 @@ struct Mapping {
 // until visit returns false.
 template <typename Visit>
 void ForEachMapping(Visit visit) {
-    FILE* maps = std::fopen("/proc/self/maps", "re");
+    FILE* maps = fopen("/proc/self/maps", "re");
     if (!maps) return;
     Mapping m;
     unsigned long long start, end;
-    while (std::fscanf(maps, "%llx-%llx %4s%*[^\n]", &start, &end, m.perms) == 3) {
-        m.low = static_cast<std::uintptr_t>(start);
-        m.high = static_cast<std::uintptr_t>(end);
+    while (fscanf(maps, "%llx-%llx %4s%*[^\n]", &start, &end, m.perms) == 3) {
+        m.low = static_cast<uintptr_t>(start);
+        m.high = static_cast<uintptr_t>(end);
         if (!visit(m)) break;
     }
-    std::fclose(maps);
+    fclose(maps);
 }
 
-// The mapping of the last code address tested on this thread, so that
-// testing the same callback again costs no system call.
+// The last executable mapping found on this thread, so that testing the same
+// callback again costs no system call. Only code is kept: data mappings come
+// and go (and change protection) far more often than a program's code.
 thread_local Mapping lastCode;
 
 // The mapping that holds address; false when none does.
-bool FindMapping(std::uintptr_t address, Mapping* found) {
+bool FindMapping(uintptr_t address, Mapping* found) {
     if (address >= lastCode.low && address < lastCode.high) {
         *found = lastCode;
         return true;
@@ -47,56 +47,41 @@ bool FindMapping(std::uintptr_t address, Mapping* found) {
         if (hit) *found = m;
         return false;
     });
-    if (hit) lastCode = *found;
+    if (hit && found->perms[2] == 'x') lastCode = *found;
     return hit;
 }
 
 DWORD Protection(const char* perms) {
-    const bool read = perms[0] == 'r', write = perms[1] == 'w', execute = perms[2] == 'x';
-    if (execute) return write ? PAGE_EXECUTE_READWRITE : read ? PAGE_EXECUTE_READ : PAGE_EXECUTE;
+    const bool read = perms[0] == 'r', write = perms[1] == 'w';
+    if (perms[2] == 'x') return write ? PAGE_EXECUTE_READWRITE : read ? PAGE_EXECUTE_READ : PAGE_EXECUTE;
     return write ? PAGE_READWRITE : read ? PAGE_READONLY : PAGE_NOACCESS;
 }
 
 }  // namespace
 
 BOOL IsBadCodePtr(FARPROC code) {
-    seam::Reach(seam::kCodeCheck);
+    win::seam::Reach(win::seam::kCodeCheck);
     Mapping m;
-    return code && FindMapping(reinterpret_cast<std::uintptr_t>(code), &m) && m.perms[0] == 'r'
+    return code && FindMapping(reinterpret_cast<uintptr_t>(code), &m) && m.perms[0] == 'r'
                ? FALSE : TRUE;
 }
 
-std::size_t VirtualQuery(const void* address, MEMORY_BASIC_INFORMATION* info, std::size_t size) {
-    seam::Reach(seam::kPageQuery);
-    if (!info || size < sizeof *info) {
-        errno = EINVAL;
-        return 0;
-    }
-    const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(address);
-    const std::uintptr_t page = at & ~std::uintptr_t(4095);
-    *info = MEMORY_BASIC_INFORMATION{};
+size_t VirtualQuery(const void* address, MEMORY_BASIC_INFORMATION* info, size_t) {
+    win::seam::Reach(win::seam::kPageQuery);
     Mapping m;
-    if (FindMapping(at, &m)) {
-        info->BaseAddress = info->AllocationBase = reinterpret_cast<void*>(page);
-        info->RegionSize = m.high - page;
-        info->State = MEM_COMMIT;
-        info->Protect = info->AllocationProtect = Protection(m.perms);
-    } else {
-        info->BaseAddress = reinterpret_cast<void*>(page);
-        info->RegionSize = 4096;
-        info->State = MEM_FREE;
-        info->Protect = PAGE_NOACCESS;
-    }
+    const bool mapped = FindMapping(reinterpret_cast<uintptr_t>(address), &m);
+    info->State = mapped ? MEM_COMMIT : MEM_FREE;
+    info->Protect = mapped ? Protection(m.perms) : PAGE_NOACCESS;
     return sizeof *info;
 }
 
 BOOL IsBadWritePtr(void* address, UINT_PTR size) {
     if (size == 0) return FALSE;
-    const std::uintptr_t low = reinterpret_cast<std::uintptr_t>(address);
+    const uintptr_t low = reinterpret_cast<uintptr_t>(address);
     if (!low || size > UINTPTR_MAX - low) return TRUE;
-    const std::uintptr_t high = low + size;
+    const uintptr_t high = low + size;
     // The range must lie in adjacent writable mappings.
-    std::uintptr_t covered = low;
+    uintptr_t covered = low;
     ForEachMapping([&](const Mapping& m) {
         if (m.high <= covered) return true;
         if (m.low > covered || m.perms[1] != 'w') return false;
@@ -105,5 +90,3 @@ BOOL IsBadWritePtr(void* address, UINT_PTR size) {
     });
     return covered >= high ? FALSE : TRUE;
 }
-
-}  // namespace win
