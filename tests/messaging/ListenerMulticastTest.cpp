@@ -34,7 +34,21 @@ bool Joined(unsigned long group) {
 
 }  // namespace
 
-class ListenerMulticast : public NetworkTest {};
+class ListenerMulticast : public NetworkTest {
+protected:
+    // Sends one datagram to the group and one to 127.0.0.1, then stops the
+    // listener: only the unicast one may have arrived.
+    void ExpectOnlyUnicastArrives(CVekListen& listener, Recorder& recorder, int port) {
+        Peer peer;
+        ASSERT_TRUE(peer.SendTo("to group", group, port));
+        ASSERT_TRUE(peer.SendTo("unicast", loopback, port));
+        ASSERT_TRUE(recorder.WaitFor(1));
+        test::SleepMs(100);  // time for the group's datagram to arrive, were it coming
+        listener.Stop();
+        ASSERT_EQ(1u, recorder.deliveries.size());
+        EXPECT_EQ("unicast", recorder.deliveries[0].bytes);
+    }
+};
 
 TEST_F(ListenerMulticast, MulticastListenerReceivesTheGroupUntilStopDropsTheMembership) {
     Recorder recorder;
@@ -73,14 +87,7 @@ TEST_F(ListenerMulticast, SocketBoundToLoopbackMissesItsGroupOnLinux) {
     Recorder recorder;
     CVekListen listener;
     ASSERT_EQ(1, listener.Run(VEK_MODE_MULTICAST, Record, 47004, loopback, group, &recorder));
-    Peer peer;
-    ASSERT_TRUE(peer.SendTo("to group", group, 47004));
-    ASSERT_TRUE(peer.SendTo("unicast", loopback, 47004));
-    ASSERT_TRUE(recorder.WaitFor(1));
-    test::SleepMs(100);
-    listener.Stop();
-    ASSERT_EQ(1u, recorder.deliveries.size());
-    EXPECT_EQ("unicast", recorder.deliveries[0].bytes);
+    ExpectOnlyUnicastArrives(listener, recorder, 47004);
 }
 
 TEST_F(ListenerMulticast, UnicastModeRecordsTheGroupButJoinsNothing) {
@@ -90,12 +97,5 @@ TEST_F(ListenerMulticast, UnicastModeRecordsTheGroupButJoinsNothing) {
     EXPECT_EQ(group, listener.groupAddress);
     EXPECT_EQ(1ul, listener.mode);
     if (!test::UnderWine()) EXPECT_FALSE(Joined(group));
-    Peer peer;
-    ASSERT_TRUE(peer.SendTo("to group", group, 47005));
-    ASSERT_TRUE(peer.SendTo("unicast", loopback, 47005));
-    ASSERT_TRUE(recorder.WaitFor(1));
-    test::SleepMs(100);
-    listener.Stop();
-    ASSERT_EQ(1u, recorder.deliveries.size());
-    EXPECT_EQ("unicast", recorder.deliveries[0].bytes);
+    ExpectOnlyUnicastArrives(listener, recorder, 47005);
 }
