@@ -52,9 +52,22 @@ typedef int PortNumber;
 enum { VEK_MODE_UNICAST = 1, VEK_MODE_MULTICAST = 2 };
 
 /*
+ * The interface's fixed sizes. They are constants of the library, not
+ * settings: a host sizes its buffers with them.
+ */
+enum {
+    VEK_RECEIVE_BUFFER_SIZE = 65536, /* the buffer a listener's callback is handed */
+    VEK_HOST_NAME_SIZE = 64,         /* the buffer VekGetHostName fills */
+    VEK_MAX_INTERFACES = 8,          /* interface records VekGetHostIP reads */
+    VEK_MAX_ADAPTERS = 255,          /* adapter numbers VekGetNetCard can report */
+    VEK_ADAPTER_ADDRESS_SIZE = 6     /* bytes of one VekGetNetCard record */
+};
+
+/*
  * Called on a listener's receive thread once for every datagram.
- *   data          the receive thread's 65536-byte buffer, valid only during
- *                 the call; every byte past the datagram is zero.
+ *   data          the receive thread's buffer of VEK_RECEIVE_BUFFER_SIZE
+ *                 (65536) bytes, valid only during the call; every byte
+ *                 past the datagram is zero.
  *   length        bytes received (0 for an empty datagram), or -1 when the
  *                 receive failed.
  *   context       the context pointer given to CVekListen::Run.
@@ -86,7 +99,7 @@ VEK_API int VekExitInstance(void);
 
 /*
  * Copies the host name as the socket layer reports it into buffer, which must
- * hold 64 bytes. Needs VekInitInstance. Returns 1 with a NUL-terminated name,
+ * hold VEK_HOST_NAME_SIZE (64) bytes. Needs VekInitInstance. Returns 1 with a NUL-terminated name,
  * or 0 (socket layer not started, or a name longer than 63 characters).
  */
 VEK_API int VekGetHostName(char* buffer);
@@ -110,10 +123,10 @@ VEK_API int VekGetCompName(char* buffer, unsigned long size);
  *   n = VekGetHostIP(0, 0);             how many entries there are
  *   VekGetHostIP(addresses, netmasks);  fills n entries, returns n
  * netmasks may be null on the filling call. The filling call takes no
- * capacity: it writes as many entries as it counts at that moment, at most 8,
- * so arrays of 8 entries are always enough. Returns 0 on failure, when there
- * is no usable entry, and when the host has more than 8 IPv4 interfaces;
- * nothing is written then.
+ * capacity: it writes as many entries as it counts at that moment, at most
+ * VEK_MAX_INTERFACES (8), so arrays of that many entries are always enough.
+ * Returns 0 on failure, when there is no usable entry, and when the host has
+ * more IPv4 interfaces than that; nothing is written then.
  */
 VEK_API int VekGetHostIP(unsigned long* addresses, unsigned long* netmasks);
 
@@ -125,7 +138,8 @@ VEK_API int VekGetHostIP(unsigned long* addresses, unsigned long* netmasks);
  * Two calls:
  *   n = VekGetNetCard(0);         how many adapter numbers there are (0..255)
  *   VekGetNetCard(cards);         writes n records of 6 bytes, returns n
- * cards must be writable for 6 * n bytes (6 * 255 bytes are always enough);
+ * cards must be writable for VEK_ADAPTER_ADDRESS_SIZE * n bytes
+ * (VEK_ADAPTER_ADDRESS_SIZE * VEK_MAX_ADAPTERS bytes are always enough);
  * the filling call takes no capacity. Returns 0 on any failure, before writing
  * anything when the destination is not writable. A NetBIOS failure on a later
  * adapter number returns 0 with the earlier records already written.

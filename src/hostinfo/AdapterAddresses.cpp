@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr int kCardSize = 6;
-
 // Asks for the status of the local adapter: an asterisk padded with spaces to
 // the full call-name field, no terminator inside it.
 const char kLocalAdapter[NCBNAMSZ + 1] = "*               ";
@@ -52,11 +50,12 @@ int VekGetNetCard(unsigned char* cards) {
     if (!cards) return count;
     // The test covers exactly the bytes written below, so a destination
     // ending at the last of them is accepted.
-    if (IsBadWritePtr(cards, static_cast<UINT_PTR>(kCardSize) * count)) return 0;
+    if (IsBadWritePtr(cards, static_cast<UINT_PTR>(VEK_ADAPTER_ADDRESS_SIZE) * count)) return 0;
     StatusBuffer buffer;  // not cleared between adapters: each status overwrites the address
     for (int i = 0; i < count; ++i) {
         if (!Reset(numbers.lana[i]) || !QueryStatus(numbers.lana[i], &buffer)) return 0;
-        memcpy(cards + kCardSize * i, buffer.status.adapter_address, kCardSize);
+        memcpy(cards + VEK_ADAPTER_ADDRESS_SIZE * i, buffer.status.adapter_address,
+               VEK_ADAPTER_ADDRESS_SIZE);
     }
     return count;
 }

@@ -3,12 +3,8 @@
 #include "VekLink.h"
 #include "platform/platform.h"
 
-namespace {
-constexpr int kHostNameCapacity = 64;
-}
-
 int VekGetHostName(char* buffer) {
-    return buffer && gethostname(buffer, kHostNameCapacity) == 0 ? 1 : 0;
+    return buffer && gethostname(buffer, VEK_HOST_NAME_SIZE) == 0 ? 1 : 0;
 }
 
 // The caller's size, passed by value, serves as the platform call's in/out

@@ -14,7 +14,7 @@ namespace {
 constexpr DWORD kRecordSize = 76;
 constexpr DWORD kAddressOffset = 8;
 constexpr DWORD kNetmaskOffset = 56;
-constexpr DWORD kListSize = 8 * kRecordSize;
+constexpr DWORD kListSize = VEK_MAX_INTERFACES * kRecordSize;
 
 bool KnownPlatformFamily() {
     OSVERSIONINFOA version = {};

@@ -26,7 +26,6 @@ namespace {
 
 constexpr unsigned kStarted = 1, kDeciding = 2, kStopped = 4;
 constexpr unsigned kReference = 8;  // the reference count sits above the flags
-constexpr int kReceiveBufferSize = 65536;
 constexpr DWORD kStopWaitMilliseconds = 1000;
 
 // The hand-off word, over the atomic built-ins that GCC and clang share: the
@@ -188,13 +187,13 @@ unsigned long CVekListen::ThreadProc() {
     // Cleared once here and after every delivery, so the buffer is all zeros
     // whenever a datagram arrives, without putting the clear between the
     // wake-up and the receive.
-    char buffer[kReceiveBufferSize];
+    char buffer[VEK_RECEIVE_BUFFER_SIZE];
     memset(buffer, 0, sizeof buffer);
     const WSAEVENT events[2] = {own->netEvent, own->stopEvent};
     for (;;) {
         const Wake wake = AwaitWake(own, events);
         if (wake == kWaitFailed) break;
-        int length = kReceiveBufferSize;
+        int length = VEK_RECEIVE_BUFFER_SIZE;
         unsigned long sourceAddress = 0;
         int sourcePort = 0;
         const int received = own->RecvFrom(buffer, &length, &sourceAddress, &sourcePort);
