@@ -2,37 +2,12 @@
 // membership ends with Stop.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstring>
-#include <memory>
-
 #include "messaging/Recorder.h"
+#include "support/HostFacts.h"
 #include "support/Network.h"
 
 using test::Datagram;
 using test::Peer;
-
-namespace {
-
-// Natively the kernel lists this host's group memberships; Wine's sockets
-// are the same kernel's, but in the wineserver process, so the tests look
-// at the traffic instead.
-bool Joined(unsigned long group) {
-#if defined(_WIN32)
-    static_cast<void>(group);
-    return false;
-#else
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "%08lX", group);
-    std::unique_ptr<FILE, int (*)(FILE*)> igmp(std::fopen("/proc/net/igmp", "r"), std::fclose);
-    char line[256];
-    while (igmp && std::fgets(line, sizeof line, igmp.get()))
-        if (std::strstr(line, hex)) return true;
-    return false;
-#endif
-}
-
-}  // namespace
 
 class ListenerMulticast : public NetworkTest {
 protected:
@@ -55,7 +30,7 @@ TEST_F(ListenerMulticast, MulticastListenerReceivesTheGroupUntilStopDropsTheMemb
     CVekListen listener;
     ASSERT_EQ(1, listener.Run(VEK_MODE_MULTICAST, Record, 47003, 0, group, &recorder));
     EXPECT_EQ(group, listener.groupAddress);
-    if (!test::UnderWine()) EXPECT_TRUE(Joined(group));
+    if (!test::UnderWine()) EXPECT_TRUE(test::JoinedGroup(group));
 
     CVekSend sender;
     ASSERT_EQ(1, sender.InitInstance(VEK_MODE_MULTICAST, group, loopback));
@@ -68,7 +43,7 @@ TEST_F(ListenerMulticast, MulticastListenerReceivesTheGroupUntilStopDropsTheMemb
 
     listener.Stop();
     sender.ExitInstance();
-    if (!test::UnderWine()) EXPECT_FALSE(Joined(group));
+    if (!test::UnderWine()) EXPECT_FALSE(test::JoinedGroup(group));
     // The port is free again and the group no longer reaches it, while another
     // member still receives.
     Peer member("0.0.0.0", 47003);
@@ -96,6 +71,6 @@ TEST_F(ListenerMulticast, UnicastModeRecordsTheGroupButJoinsNothing) {
     ASSERT_EQ(1, listener.Run(VEK_MODE_UNICAST, Record, 47005, 0, group, &recorder));
     EXPECT_EQ(group, listener.groupAddress);
     EXPECT_EQ(1ul, listener.mode);
-    if (!test::UnderWine()) EXPECT_FALSE(Joined(group));
+    if (!test::UnderWine()) EXPECT_FALSE(test::JoinedGroup(group));
     ExpectOnlyUnicastArrives(listener, recorder, 47005);
 }
