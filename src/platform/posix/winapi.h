@@ -70,9 +70,9 @@ SOCKET WSASocketA(int af, int type, int protocol, void* info, unsigned group, DW
 int recvfrom(SOCKET s, char* buffer, int length, int flags, sockaddr* from, int* fromLength);
 int closesocket(SOCKET s);
 int gethostname(char* name, int length);
-// SIO_GET_INTERFACE_LIST only: 76-byte records, the address and the netmask
-// as IPv4 socket addresses at offsets 4 and 52 (the middle slot, the
-// broadcast address, and the flags word stay zero).
+// SIO_GET_INTERFACE_LIST only: records as platform/interface_record.h lays
+// them out, with the address and the netmask (the broadcast address and the
+// flags word stay zero).
 int WSAIoctl(SOCKET s, DWORD code, void* input, DWORD inputSize, void* output, DWORD outputSize,
              DWORD* bytesReturned, void* overlapped, void* completion);
 
