@@ -28,15 +28,16 @@ protected:
 TEST_F(ListenerMulticast, MulticastListenerReceivesTheGroupUntilStopDropsTheMembership) {
     Recorder recorder;
     CVekListen listener;
-    ASSERT_EQ(1, listener.Run(VEK_MODE_MULTICAST, Record, 47003, 0, group, &recorder));
+    const int port = test::NextPort();
+    ASSERT_EQ(1, listener.Run(VEK_MODE_MULTICAST, Record, port, 0, group, &recorder));
     EXPECT_EQ(group, listener.groupAddress);
     if (!test::UnderWine()) EXPECT_TRUE(test::JoinedGroup(group));
 
     CVekSend sender;
     ASSERT_EQ(1, sender.InitInstance(VEK_MODE_MULTICAST, group, loopback));
-    ASSERT_EQ(1, sender.Send(const_cast<char*>("via sender"), 10, 47003, 0));
+    ASSERT_EQ(1, sender.Send(const_cast<char*>("via sender"), 10, port, 0));
     Peer peer;
-    ASSERT_TRUE(peer.SendTo("via socket", group, 47003));
+    ASSERT_TRUE(peer.SendTo("via socket", group, port));
     ASSERT_TRUE(recorder.WaitFor(2));
     EXPECT_EQ("via sender", recorder.deliveries[0].bytes);
     EXPECT_EQ("via socket", recorder.deliveries[1].bytes);
@@ -46,10 +47,10 @@ TEST_F(ListenerMulticast, MulticastListenerReceivesTheGroupUntilStopDropsTheMemb
     if (!test::UnderWine()) EXPECT_FALSE(test::JoinedGroup(group));
     // The port is free again and the group no longer reaches it, while another
     // member still receives.
-    Peer member("0.0.0.0", 47003);
+    Peer member("0.0.0.0", port);
     ASSERT_TRUE(member.Valid());
     ASSERT_TRUE(member.JoinGroup("239.255.42.99"));
-    ASSERT_TRUE(peer.SendTo("after stop", group, 47003));
+    ASSERT_TRUE(peer.SendTo("after stop", group, port));
     Datagram d;
     EXPECT_TRUE(member.Receive(&d));
     EXPECT_EQ(2u, recorder.Count());
@@ -61,16 +62,18 @@ TEST_F(ListenerMulticast, SocketBoundToLoopbackMissesItsGroupOnLinux) {
     // group on loopback only to sockets bound to the any-address.
     Recorder recorder;
     CVekListen listener;
-    ASSERT_EQ(1, listener.Run(VEK_MODE_MULTICAST, Record, 47004, loopback, group, &recorder));
-    ExpectOnlyUnicastArrives(listener, recorder, 47004);
+    const int port = test::NextPort();
+    ASSERT_EQ(1, listener.Run(VEK_MODE_MULTICAST, Record, port, loopback, group, &recorder));
+    ExpectOnlyUnicastArrives(listener, recorder, port);
 }
 
 TEST_F(ListenerMulticast, UnicastModeRecordsTheGroupButJoinsNothing) {
     Recorder recorder;
     CVekListen listener;
-    ASSERT_EQ(1, listener.Run(VEK_MODE_UNICAST, Record, 47005, 0, group, &recorder));
+    const int port = test::NextPort();
+    ASSERT_EQ(1, listener.Run(VEK_MODE_UNICAST, Record, port, 0, group, &recorder));
     EXPECT_EQ(group, listener.groupAddress);
     EXPECT_EQ(1ul, listener.mode);
     if (!test::UnderWine()) EXPECT_FALSE(test::JoinedGroup(group));
-    ExpectOnlyUnicastArrives(listener, recorder, 47005);
+    ExpectOnlyUnicastArrives(listener, recorder, port);
 }

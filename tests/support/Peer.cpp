@@ -1,6 +1,13 @@
 #include "support/Peer.h"
 
+#include <atomic>
+
 namespace test {
+
+int NextPort() {
+    static std::atomic<int> next{20000};
+    return next++;
+}
 
 // Each peer keeps the socket layer started for its own lifetime.
 Peer::Peer(const char* address, int port) : socket_(support::kNoSocket) {

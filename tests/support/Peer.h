@@ -26,6 +26,12 @@ struct Datagram {
     int sourcePort = 0;
 };
 
+// A port that no other test of this process uses, from a range below the
+// one the platform picks ports from for sockets bound to port 0 (32768 up on
+// Linux, where Wine's sockets live too): a test's port can be neither a
+// sender's nor an earlier test's.
+int NextPort();
+
 class Peer {
 public:
     // A UDP socket bound to address:port (port 0: the platform's choice).
