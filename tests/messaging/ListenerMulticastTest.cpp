@@ -11,9 +11,11 @@ using test::Peer;
 
 class ListenerMulticast : public NetworkTest {
 protected:
-    // Sends one datagram to the group and one to 127.0.0.1, then stops the
-    // listener: only the unicast one may have arrived.
-    void ExpectOnlyUnicastArrives(CVekListen& listener, Recorder& recorder, int port) {
+    const int port = test::NextPort();  // each test's listener port
+
+    // Sends one datagram to the group and one to 127.0.0.1 on port, then stops
+    // the listener: only the unicast one may have arrived.
+    void ExpectOnlyUnicastArrives(CVekListen& listener, Recorder& recorder) {
         Peer peer;
         ASSERT_TRUE(peer.SendTo("to group", group, port));
         ASSERT_TRUE(peer.SendTo("unicast", loopback, port));
@@ -28,7 +30,6 @@ protected:
 TEST_F(ListenerMulticast, MulticastListenerReceivesTheGroupUntilStopDropsTheMembership) {
     Recorder recorder;
     CVekListen listener;
-    const int port = test::NextPort();
     ASSERT_EQ(1, listener.Run(VEK_MODE_MULTICAST, Record, port, 0, group, &recorder));
     EXPECT_EQ(group, listener.groupAddress);
     if (!test::UnderWine()) EXPECT_TRUE(test::JoinedGroup(group));
@@ -62,18 +63,16 @@ TEST_F(ListenerMulticast, SocketBoundToLoopbackMissesItsGroupOnLinux) {
     // group on loopback only to sockets bound to the any-address.
     Recorder recorder;
     CVekListen listener;
-    const int port = test::NextPort();
     ASSERT_EQ(1, listener.Run(VEK_MODE_MULTICAST, Record, port, loopback, group, &recorder));
-    ExpectOnlyUnicastArrives(listener, recorder, port);
+    ExpectOnlyUnicastArrives(listener, recorder);
 }
 
 TEST_F(ListenerMulticast, UnicastModeRecordsTheGroupButJoinsNothing) {
     Recorder recorder;
     CVekListen listener;
-    const int port = test::NextPort();
     ASSERT_EQ(1, listener.Run(VEK_MODE_UNICAST, Record, port, 0, group, &recorder));
     EXPECT_EQ(group, listener.groupAddress);
     EXPECT_EQ(1ul, listener.mode);
     if (!test::UnderWine()) EXPECT_FALSE(test::JoinedGroup(group));
-    ExpectOnlyUnicastArrives(listener, recorder, port);
+    ExpectOnlyUnicastArrives(listener, recorder);
 }
