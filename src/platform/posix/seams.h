@@ -12,7 +12,8 @@ enum Point {
     kThreadStart,        // a resumed thread, before its entry routine runs
     kCodeCheck,          // IsBadCodePtr entered
     kPageQuery,          // VirtualQuery entered
-    kThreadWaitTimedOut  // WaitForSingleObject about to report a time-out
+    kThreadWaitTimedOut,  // WaitForSingleObject about to report a time-out
+    kEventWait            // WSAWaitForMultipleEvents entered
 };
 typedef void (*Hook)(Point point);
 

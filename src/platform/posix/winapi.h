@@ -12,6 +12,7 @@
 #define VEKLINK_POSIX_WINAPI_H
 
 #include <arpa/inet.h>
+#include <errno.h>
 #include <netinet/in.h>
 #include <stddef.h>
 #include <stdint.h>
@@ -68,11 +69,15 @@ SOCKET WSASocketA(int af, int type, int protocol, void* info, unsigned group, DW
 // Windows parameter types (int lengths, int* address length). A datagram
 // larger than the buffer fails, as on Windows, instead of arriving cut short.
 int recvfrom(SOCKET s, char* buffer, int length, int flags, sockaddr* from, int* fromLength);
+// The last error of the calling thread; a receive on a non-blocking socket
+// with nothing queued fails with WSAEWOULDBLOCK.
+constexpr int WSAEWOULDBLOCK = EWOULDBLOCK;
+inline int WSAGetLastError() { return errno; }
 int closesocket(SOCKET s);
 int gethostname(char* name, int length);
-// SIO_GET_INTERFACE_LIST only: 76-byte records, the address and the netmask
-// as IPv4 socket addresses at offsets 4 and 52 (the middle slot, the
-// broadcast address, and the flags word stay zero).
+// SIO_GET_INTERFACE_LIST only: records as platform/interface_record.h lays
+// them out, with the address and the netmask (the broadcast address and the
+// flags word stay zero).
 int WSAIoctl(SOCKET s, DWORD code, void* input, DWORD inputSize, void* output, DWORD outputSize,
              DWORD* bytesReturned, void* overlapped, void* completion);
 
