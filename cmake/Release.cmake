@@ -31,8 +31,10 @@
 # - /Brepro: lld-link ignores SOURCE_DATE_EPOCH; with /Brepro the PE
 #   timestamp and the PDB's signature are hashes of the content, not times.
 # GNU ABI (mingw-w64):
-# - -Wl,--no-insert-timestamp: GNU ld would write the link's time into the PE
-#   header; veklink.exe's timestamp is 0.
+# - -Wl,--no-insert-timestamp: GNU ld would write the link's time (or
+#   SOURCE_DATE_EPOCH, when the build's environment has it; scripts/release
+#   gives it to the configure step only) into the PE header; veklink.exe's
+#   timestamp is 0.
 # - SOURCE_DATE_EPOCH (scripts/release takes it from the last commit's time)
 #   for objcopy, which writes it, or else the current time, into the stripped
 #   DLL's PE header and its debug file's.
