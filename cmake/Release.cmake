@@ -7,8 +7,8 @@
 # Debug information: the Microsoft-ABI DLL gets a PDB (bin/VekLink.pdb). The
 # mingw DLL's goes into bin/VekLink.dll.debug, which the stripped DLL names in
 # its debug link (.gnu_debuglink: gdb finds the file beside the DLL). The rest
-# ships stripped (by the linker). Debug information does not change the code, so the DLLs are
-# the ones the Release presets build and test.
+# ships stripped (by the linker). Debug information does not change the code,
+# so the DLLs are the ones the Release presets build and test.
 #
 # Options for reproducible bytes, each against what would otherwise differ
 # between two checkouts or two runs:
