@@ -9,6 +9,8 @@ set(CMAKE_CXX_COMPILER clang++-16)
 set(CMAKE_C_COMPILER_TARGET ${MSVC_TRIPLE})
 set(CMAKE_CXX_COMPILER_TARGET ${MSVC_TRIPLE})
 set(CMAKE_RC_COMPILER llvm-rc-16)
+# Wine's Windows headers hold winver.h for version resources.
+set(CMAKE_RC_FLAGS_INIT -I/usr/include/wine/wine/windows)
 set(CMAKE_AR llvm-ar-16)
 set(CMAKE_RANLIB llvm-ranlib-16)
 set(VEKLINK_DLLTOOL llvm-dlltool-16)

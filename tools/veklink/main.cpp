@@ -17,7 +17,7 @@ const char kHelp[] =
     "  listen  print the datagrams arriving on a port\n"
     "  info    show the host's names, IPv4 interfaces and adapter addresses\n"
     "\n"
-    "'veklink COMMAND --help' describes a command.\n"
+    "'veklink COMMAND --help' describes a command; 'veklink --version' prints the version.\n"
     "exit status: 0 success, 2 bad usage, 3 network failure\n";
 
 struct Command {
@@ -36,6 +36,10 @@ int main(int argc, char** argv) {
         if (std::strcmp(name, candidate.name) == 0) command = &candidate;
     if (!command && (!std::strcmp(name, "--help") || !std::strcmp(name, "-h") || !std::strcmp(name, "help"))) {
         std::fputs(kHelp, stdout);
+        return kExitOk;
+    }
+    if (!command && !std::strcmp(name, "--version")) {
+        std::puts("veklink " VEKLINK_VERSION);
         return kExitOk;
     }
     // Errors stay on one line, naming the command and where to read more.
