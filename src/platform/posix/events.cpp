@@ -7,15 +7,17 @@
 // datagram already queued: the receive loop's common case under load), and
 // otherwise polls both kinds of descriptor at once. A wait that finds the
 // socket readable records FD_READ for WSAEnumNetworkEvents, which reports and
-// clears the record, as Windows does.
+// clears the record, as Windows does. The lock is a POSIX mutex, whose
+// failure is a result, not an exception.
 #include "winapi.h"
 
 #include <atomic>
 #include <errno.h>
 #include <fcntl.h>
-#include <mutex>
 #include <new>
 #include <poll.h>
+#include <pthread.h>
+#include <stdlib.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -24,7 +26,7 @@ namespace {
 
 struct Event {
     int fd = -1;
-    std::mutex lock;               // orders set and reset on the eventfd
+    pthread_mutex_t lock;          // orders set and reset on the eventfd
     std::atomic<bool> set{false};  // written under the lock only
     // Selected before the receive thread starts, then used by that thread only.
     SOCKET socket = INVALID_SOCKET;
@@ -64,27 +66,35 @@ DWORD SignalledWithoutPoll(DWORD count, const WSAEVENT* events) {
 }  // namespace
 
 WSAEVENT WSACreateEvent() {
-    Event* event = new (std::nothrow) Event;
-    if (event && (event->fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) < 0) {
-        delete event;
-        return WSA_INVALID_EVENT;
-    }
-    return event;
+    void* memory = malloc(sizeof(Event));
+    if (!memory) return WSA_INVALID_EVENT;
+    Event* event = new (memory) Event;
+    const int error = pthread_mutex_init(&event->lock, nullptr);
+    if (error == 0 && (event->fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) >= 0) return event;
+    if (error == 0) pthread_mutex_destroy(&event->lock);
+    else errno = error;
+    free(memory);
+    return WSA_INVALID_EVENT;
 }
 
 BOOL WSACloseEvent(WSAEVENT handle) {
-    ::close(AsEvent(handle)->fd);
-    delete AsEvent(handle);
+    Event* event = AsEvent(handle);
+    ::close(event->fd);
+    pthread_mutex_destroy(&event->lock);
+    event->~Event();
+    free(event);
     return TRUE;
 }
 
 BOOL WSASetEvent(WSAEVENT handle) {
     Event* event = AsEvent(handle);
-    std::lock_guard<std::mutex> guard(event->lock);
+    const int error = pthread_mutex_lock(&event->lock);
+    if (error != 0) return errno = error, FALSE;
     const uint64_t one = 1;
-    if (!event->set && ::write(event->fd, &one, sizeof one) != sizeof one) return FALSE;
-    event->set = true;
-    return TRUE;
+    const bool set = event->set || ::write(event->fd, &one, sizeof one) == sizeof one;
+    if (set) event->set = true;
+    pthread_mutex_unlock(&event->lock);
+    return set ? TRUE : FALSE;
 }
 
 BOOL WSAResetEvent(WSAEVENT handle) {
@@ -93,11 +103,13 @@ BOOL WSAResetEvent(WSAEVENT handle) {
     // event is almost never set: such a reset takes no lock. A set racing
     // with it simply lands after it.
     if (!event->set) return TRUE;
-    std::lock_guard<std::mutex> guard(event->lock);
+    const int error = pthread_mutex_lock(&event->lock);
+    if (error != 0) return errno = error, FALSE;
     uint64_t count;
-    if (event->set && ::read(event->fd, &count, sizeof count) != sizeof count) return FALSE;
-    event->set = false;
-    return TRUE;
+    const bool reset = !event->set || ::read(event->fd, &count, sizeof count) == sizeof count;
+    if (reset) event->set = false;
+    pthread_mutex_unlock(&event->lock);
+    return reset ? TRUE : FALSE;
 }
 
 int WSAEventSelect(SOCKET s, WSAEVENT handle, long networkEvents) {
