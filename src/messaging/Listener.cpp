@@ -77,8 +77,8 @@ public:
     // Decisions take microseconds; each pause is a short wait for the thread.
     // True when the thread has ended.
     bool MarkStopped(HANDLE thread) {
-        for (unsigned state = handoff.FetchOr(kStopped);
-             !(state & kStarted) || (state & kDeciding); state = handoff.Load())
+        for (unsigned state = handoff.FetchOr(kStopped); !(state & kStarted) || (state & kDeciding);
+             state = handoff.Load())
             if (WaitForSingleObject(thread, 1) == WAIT_OBJECT_0) return true;
         return false;
     }
@@ -276,6 +276,8 @@ void CVekListen::Stop() {
     CloseHandle(thread);
     thread = nullptr;
     endpoint = nullptr;
-    if (ended) ReleaseEndpoint(own);
-    else own->LetGo();
+    if (ended)
+        ReleaseEndpoint(own);
+    else
+        own->LetGo();
 }

@@ -40,16 +40,22 @@ public:
         }
         switch (field_) {
         case kLow:
-            if (c == '-') field_ = kHigh;
-            else line_.low = line_.low * 16 + Digit(c);
+            if (c == '-')
+                field_ = kHigh;
+            else
+                line_.low = line_.low * 16 + Digit(c);
             break;
         case kHigh:
-            if (c == ' ') field_ = kPerms;
-            else line_.high = line_.high * 16 + Digit(c);
+            if (c == ' ')
+                field_ = kPerms;
+            else
+                line_.high = line_.high * 16 + Digit(c);
             break;
         case kPerms:
-            if (c == ' ') field_ = kRest;
-            else if (perms_ < 4) line_.perms[perms_++] = c;
+            if (c == ' ')
+                field_ = kRest;
+            else if (perms_ < 4)
+                line_.perms[perms_++] = c;
             break;
         case kRest: break;
         }

@@ -89,8 +89,8 @@ HANDLE CreateThread(void*, size_t, DWORD (*entry)(void*), void* argument, DWORD 
     Thread* thread = static_cast<Thread*>(malloc(sizeof(Thread)));
     if (!thread) return nullptr;
     *thread = Thread{pthread_t(), entry, argument, win::OpenMappings(), kSuspended, 2, false};
-    const int error = thread->mappings < 0 ? errno
-                                           : pthread_create(&thread->id, nullptr, Run, thread);
+    const int error =
+        thread->mappings < 0 ? errno : pthread_create(&thread->id, nullptr, Run, thread);
     if (error == 0) return thread;
     if (thread->mappings >= 0) ::close(thread->mappings);
     free(thread);
