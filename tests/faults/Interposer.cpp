@@ -1,0 +1,349 @@
+#include "faults/Interposer.h"
+
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <ifaddrs.h>
+#include <link.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pthread.h>
+#include <stdarg.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+namespace faults {
+namespace {
+
+// What a real failure of each call looks like.
+struct Failure {
+    const char* name;
+    int error;
+};
+const Failure kFailures[] = {{"malloc", ENOMEM},
+                             {"socket", EMFILE},
+                             {"bind", EADDRINUSE},
+                             {"setsockopt", ENOBUFS},
+                             {"getsockopt", ENOBUFS},
+                             {"fcntl", EINVAL},
+                             {"ioctl", EINVAL},
+                             {"poll", ENOMEM},
+                             {"recvfrom", ENOMEM},
+                             {"sendto", ENOBUFS},
+                             {"shutdown", ENOTCONN},
+                             {"close", EIO},
+                             {"eventfd", EMFILE},
+                             {"read", EAGAIN},
+                             {"write", EAGAIN},
+                             {"open", EMFILE},
+                             {"fopen", EMFILE},
+                             {"pread", EINTR},
+                             {"pthread_create", EAGAIN},
+                             {"pthread_timedjoin_np", ETIMEDOUT},
+                             {"pthread_mutex_init", ENOMEM},
+                             {"pthread_mutex_lock", EINVAL},
+                             {"getifaddrs", ENOMEM},
+                             {"uname", EFAULT}};
+static_assert(sizeof kFailures / sizeof *kFailures == kCallCount, "one failure for each call");
+
+// Atomics through the compiler's built-ins, which are always inline: an
+// out-of-line std::atomic member could come from an instrumented object, and
+// this runs before a sanitizer's runtime is ready.
+int Load(const int& value) { return __atomic_load_n(&value, __ATOMIC_ACQUIRE); }
+void Store(int& value, int n) { __atomic_store_n(&value, n, __ATOMIC_RELEASE); }
+int Add(int& value) { return __atomic_add_fetch(&value, 1, __ATOMIC_ACQ_REL); }
+
+// The plan, written before active is set and read after.
+int active = 0;
+int counted[kCallCount];
+int failedCalls = 0;
+int target = -1, first = 0, last = 0;
+Scope scope = kAnyThread;
+pthread_t armingThread;
+
+int startBuffers = 0;
+int shortenSends = 0;
+int drops = 0;
+
+// The library's code: libveklink.so, or the program when it has none.
+uintptr_t codeLow = 0, codeHigh = 0;
+
+int FindLibrary(dl_phdr_info* info, size_t, void* program) {
+    const bool library = strstr(info->dlpi_name, "libveklink.so") != nullptr;
+    if (!library && !(*static_cast<bool*>(program) && info->dlpi_name[0] == '\0')) return 0;
+    uintptr_t low = UINTPTR_MAX, high = 0;
+    for (int i = 0; i < info->dlpi_phnum; ++i) {
+        const ElfW(Phdr)& segment = info->dlpi_phdr[i];
+        if (segment.p_type != PT_LOAD) continue;
+        const uintptr_t start = info->dlpi_addr + segment.p_vaddr;
+        if (start < low) low = start;
+        if (start + segment.p_memsz > high) high = start + segment.p_memsz;
+    }
+    codeLow = low;
+    codeHigh = high;
+    return library ? 1 : 0;
+}
+
+void FindCode() {
+    if (codeHigh) return;
+    bool program = false;
+    if (dl_iterate_phdr(FindLibrary, &program) == 0) {
+        program = true;
+        dl_iterate_phdr(FindLibrary, &program);
+    }
+}
+
+bool FromLibrary(const void* caller) {
+    const uintptr_t address = reinterpret_cast<uintptr_t>(caller);
+    return address >= codeLow && address < codeHigh;
+}
+
+bool InScope() {
+    if (scope == kAnyThread) return true;
+    return (pthread_equal(pthread_self(), armingThread) != 0) == (scope == kArmingThread);
+}
+
+}  // namespace
+
+bool Fails(Call call, const void* caller) {
+    if (!Load(active) || !FromLibrary(caller) || !InScope()) return false;
+    const int n = Add(counted[call]);
+    const bool fail = target == call && n >= first && n <= last;
+    if (fail) Add(failedCalls);
+    return fail;
+}
+
+namespace {
+
+void Arm(int call, int from, int to, Scope chosen) {
+    Store(active, 0);
+    FindCode();
+    for (int& c : counted) Store(c, 0);
+    Store(failedCalls, 0);
+    target = call;
+    first = from;
+    last = to;
+    scope = chosen;
+    armingThread = pthread_self();
+    Store(active, 1);
+}
+
+template <typename Function>
+Function Real(const char* name) {
+    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+}  // namespace
+
+const char* Name(Call call) { return kFailures[call].name; }
+int Error(Call call) { return kFailures[call].error; }
+void Count(Scope chosen) { Arm(-1, 0, 0, chosen); }
+void Fail(Call call, int from, int to, Scope chosen) { Arm(call, from, to, chosen); }
+void Stop() { Store(active, 0); }
+int Failed() { return Load(failedCalls); }
+
+Counts Counted() {
+    Counts counts;
+    for (int i = 0; i < kCallCount; ++i) counts.calls[i] = Load(counted[i]);
+    return counts;
+}
+
+void StartSocketsWithBuffers(int bytes) {
+    FindCode();
+    Store(startBuffers, bytes);
+}
+void ShortenSends(bool shorten) {
+    FindCode();
+    Store(shortenSends, shorten);
+}
+int MembershipsDropped() { return Load(drops); }
+
+}  // namespace faults
+
+using faults::Fails;
+
+#define FAIL_WITH_ERRNO(call, result)                       \
+    if (Fails(faults::call, __builtin_return_address(0))) { \
+        errno = faults::Error(faults::call);                \
+        return result;                                      \
+    }
+#define FAIL_WITH_RESULT(call) \
+    if (Fails(faults::call, __builtin_return_address(0))) return faults::Error(faults::call);
+#define REAL(function) static const auto real = faults::Real<decltype(&::function)>(#function)
+#define INTERPOSED extern "C" __attribute__((visibility("default")))
+
+INTERPOSED int socket(int domain, int type, int protocol) noexcept {
+    FAIL_WITH_ERRNO(kSocket, -1);
+    REAL(socket);
+    const int s = real(domain, type, protocol);
+    const int bytes = faults::Load(faults::startBuffers);
+    if (s >= 0 && bytes && faults::FromLibrary(__builtin_return_address(0))) {
+        REAL(setsockopt);
+        real(s, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
+        real(s, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+    }
+    return s;
+}
+
+INTERPOSED int bind(int s, const sockaddr* address, socklen_t length) noexcept {
+    FAIL_WITH_ERRNO(kBind, -1);
+    REAL(bind);
+    return real(s, address, length);
+}
+
+INTERPOSED int setsockopt(int s, int level, int option, const void* value,
+                          socklen_t length) noexcept {
+    FAIL_WITH_ERRNO(kSetsockopt, -1);
+    REAL(setsockopt);
+    const int result = real(s, level, option, value, length);
+    if (result == 0 && level == IPPROTO_IP && option == IP_DROP_MEMBERSHIP &&
+        faults::FromLibrary(__builtin_return_address(0)))
+        faults::Add(faults::drops);
+    return result;
+}
+
+INTERPOSED int getsockopt(int s, int level, int option, void* value, socklen_t* length) noexcept {
+    FAIL_WITH_ERRNO(kGetsockopt, -1);
+    REAL(getsockopt);
+    return real(s, level, option, value, length);
+}
+
+INTERPOSED int fcntl(int fd, int command, ...) {
+    va_list arguments;
+    va_start(arguments, command);
+    void* argument = va_arg(arguments, void*);
+    va_end(arguments);
+    FAIL_WITH_ERRNO(kFcntl, -1);
+    REAL(fcntl);
+    return real(fd, command, argument);
+}
+
+INTERPOSED int ioctl(int fd, unsigned long request, ...) noexcept {
+    va_list arguments;
+    va_start(arguments, request);
+    void* argument = va_arg(arguments, void*);
+    va_end(arguments);
+    FAIL_WITH_ERRNO(kIoctl, -1);
+    REAL(ioctl);
+    return real(fd, request, argument);
+}
+
+INTERPOSED int poll(pollfd* fds, nfds_t count, int timeout) {
+    FAIL_WITH_ERRNO(kPoll, -1);
+    REAL(poll);
+    return real(fds, count, timeout);
+}
+
+INTERPOSED ssize_t recvfrom(int s, void* buffer, size_t length, int flags, sockaddr* from,
+                            socklen_t* fromLength) {
+    FAIL_WITH_ERRNO(kRecvfrom, -1);
+    REAL(recvfrom);
+    return real(s, buffer, length, flags, from, fromLength);
+}
+
+INTERPOSED ssize_t sendto(int s, const void* data, size_t length, int flags, const sockaddr* to,
+                          socklen_t toLength) {
+    FAIL_WITH_ERRNO(kSendto, -1);
+    REAL(sendto);
+    const bool shorten = length > 0 && faults::Load(faults::shortenSends) &&
+                         faults::FromLibrary(__builtin_return_address(0));
+    return real(s, data, shorten ? length - 1 : length, flags, to, toLength);
+}
+
+INTERPOSED int shutdown(int s, int how) noexcept {
+    FAIL_WITH_ERRNO(kShutdown, -1);
+    REAL(shutdown);
+    return real(s, how);
+}
+
+// Linux releases the descriptor even when close reports an error.
+INTERPOSED int close(int fd) {
+    REAL(close);
+    const int result = real(fd);
+    FAIL_WITH_ERRNO(kClose, -1);
+    return result;
+}
+
+INTERPOSED int eventfd(unsigned int initial, int flags) noexcept {
+    FAIL_WITH_ERRNO(kEventfd, -1);
+    REAL(eventfd);
+    return real(initial, flags);
+}
+
+INTERPOSED ssize_t read(int fd, void* buffer, size_t length) {
+    FAIL_WITH_ERRNO(kRead, -1);
+    REAL(read);
+    return real(fd, buffer, length);
+}
+
+INTERPOSED ssize_t write(int fd, const void* data, size_t length) {
+    FAIL_WITH_ERRNO(kWrite, -1);
+    REAL(write);
+    return real(fd, data, length);
+}
+
+INTERPOSED int open(const char* path, int flags, ...) {
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = (flags & O_CREAT) ? va_arg(arguments, mode_t) : 0;
+    va_end(arguments);
+    FAIL_WITH_ERRNO(kOpen, -1);
+    REAL(open);
+    return real(path, flags, mode);
+}
+
+INTERPOSED FILE* fopen(const char* path, const char* mode) {
+    FAIL_WITH_ERRNO(kFopen, nullptr);
+    REAL(fopen);
+    return real(path, mode);
+}
+
+INTERPOSED ssize_t pread(int fd, void* buffer, size_t length, off_t offset) {
+    FAIL_WITH_ERRNO(kPread, -1);
+    REAL(pread);
+    return real(fd, buffer, length, offset);
+}
+
+INTERPOSED int pthread_create(pthread_t* thread, const pthread_attr_t* attributes,
+                              void* (*start)(void*), void* argument) noexcept {
+    FAIL_WITH_RESULT(kThreadCreate);
+    REAL(pthread_create);
+    return real(thread, attributes, start, argument);
+}
+
+INTERPOSED int pthread_timedjoin_np(pthread_t thread, void** result, const timespec* deadline) {
+    FAIL_WITH_RESULT(kThreadJoin);
+    REAL(pthread_timedjoin_np);
+    return real(thread, result, deadline);
+}
+
+INTERPOSED int pthread_mutex_init(pthread_mutex_t* mutex,
+                                  const pthread_mutexattr_t* attributes) noexcept {
+    FAIL_WITH_RESULT(kMutexInit);
+    REAL(pthread_mutex_init);
+    return real(mutex, attributes);
+}
+
+INTERPOSED int pthread_mutex_lock(pthread_mutex_t* mutex) noexcept {
+    FAIL_WITH_RESULT(kMutexLock);
+    REAL(pthread_mutex_lock);
+    return real(mutex);
+}
+
+INTERPOSED int getifaddrs(ifaddrs** list) noexcept {
+    FAIL_WITH_ERRNO(kGetifaddrs, -1);
+    REAL(getifaddrs);
+    return real(list);
+}
+
+INTERPOSED int uname(utsname* names) noexcept {
+    FAIL_WITH_ERRNO(kUname, -1);
+    REAL(uname);
+    return real(names);
+}

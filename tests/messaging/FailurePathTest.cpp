@@ -1,0 +1,168 @@
+// The listener's failure paths, made to happen at a chosen step: a receive
+// thread that ends from outside (pthread_exit from a seam), a wait that
+// fails, a stop signal the platform refuses, a thread that cannot be
+// resumed. Stop must return, release everything and never let a delivery
+// follow; a transient failure must not silence the listener. Test builds of
+// the POSIX layer only, with the C library calls interposed.
+#include <gtest/gtest.h>
+
+#include <pthread.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "faults/Interposer.h"
+#include "messaging/Recorder.h"
+#include "platform/posix/seams.h"
+#include "support/Held.h"
+#include "support/Network.h"
+
+namespace seam = win::seam;
+
+namespace {
+
+constexpr int kPort = 47401;
+
+std::atomic<int> endAt{-1};  // the seam point at which the receive thread ends
+std::atomic<bool> waitTimedOut{false};
+std::atomic<bool> failResume{false};
+
+void Reach(seam::Point point) {
+    if (point == seam::kThreadWaitTimedOut) waitTimedOut = true;
+    int at = point;
+    if (endAt.compare_exchange_strong(at, -1)) pthread_exit(nullptr);
+}
+
+bool Fail(seam::Point point) { return point == seam::kResume && failResume; }
+
+}  // namespace
+
+class FailurePath : public NetworkTest {
+protected:
+    void SetUp() override {
+        NetworkTest::SetUp();
+        ASSERT_TRUE(test::CountersMove());
+        before = test::CountHeld();
+        seam::SetHook(Reach);
+        seam::SetFailure(Fail);
+    }
+    void TearDown() override {
+        faults::Stop();
+        seam::SetHook(nullptr);
+        seam::SetFailure(nullptr);
+        endAt = -1;
+        failResume = false;
+        NetworkTest::TearDown();
+    }
+
+    // Stop, bounded: a Stop that hangs fails the test instead of the suite.
+    // The listener is leaked then, since the hung Stop still uses it.
+    bool Stops(CVekListen* stopping) {
+        waitTimedOut = false;
+        auto stopped = std::async(std::launch::async, [stopping] { stopping->Stop(); });
+        if (stopped.wait_for(std::chrono::seconds(5)) == std::future_status::ready) return true;
+        new std::future<void>(std::move(stopped));  // its destructor would wait
+        return false;
+    }
+
+    // The listener's port, socket, events and thread are all gone.
+    void ExpectReleased() {
+        EXPECT_TRUE(test::Peer("0.0.0.0", kPort).Valid()) << "the port is still held";
+        EXPECT_TRUE(test::NothingLeaked(before));
+    }
+
+    bool WaitFailures(int count) {
+        for (int i = 0; i < 500 && faults::Failed() < count; ++i) test::SleepMs(10);
+        return faults::Failed() >= count;
+    }
+
+    test::Held before;
+    Recorder recorder;
+    test::Peer peer;
+};
+
+class ThreadEndedFromOutside : public FailurePath,
+                               public ::testing::WithParamInterface<seam::Point> {};
+
+TEST_P(ThreadEndedFromOutside, StopReturnsAndReleasesEverything) {
+    CVekListen* listener = new CVekListen;
+    endAt = GetParam();
+    ASSERT_EQ(1, listener->Run(VEK_MODE_MULTICAST, Record, kPort, 0, group, &recorder));
+    ASSERT_TRUE(peer.SendTo("reaches the code check", loopback, kPort));
+    for (int i = 0; i < 300 && endAt != -1; ++i) test::SleepMs(10);
+    ASSERT_EQ(-1, endAt) << "the receive thread never reached the step";
+    ASSERT_TRUE(Stops(listener)) << "Stop hangs on a thread that has ended";
+    delete listener;
+    EXPECT_EQ(0, recorder.started);
+    ExpectReleased();
+}
+
+INSTANTIATE_TEST_SUITE_P(AtEachStep, ThreadEndedFromOutside,
+                         ::testing::Values(seam::kThreadStart, seam::kCodeCheck),
+                         [](const ::testing::TestParamInfo<seam::Point>& info) {
+                             return info.param == seam::kThreadStart ? "BeforeItRan"
+                                                                     : "InsideADecision";
+                         });
+
+TEST_F(FailurePath, AWaitThatFailsFiveTimesIsRetriedAndTheNextDatagramDelivered) {
+    faults::Fail(faults::kPoll, 1, 5, faults::kOtherThreads);
+    CVekListen listener;
+    ASSERT_EQ(1, listener.Run(VEK_MODE_UNICAST, Record, kPort, 0, 0, &recorder));
+    ASSERT_TRUE(WaitFailures(5));
+    ASSERT_TRUE(peer.SendTo("after the failures", loopback, kPort));
+    ASSERT_TRUE(recorder.WaitFor(1)) << "the listener went silent";
+    EXPECT_EQ("after the failures", recorder.deliveries[0].bytes);
+    ASSERT_TRUE(Stops(&listener));
+    EXPECT_FALSE(waitTimedOut) << "Stop's wait ran out";
+}
+
+TEST_F(FailurePath, AWaitThatKeepsFailingStillEndsWithinStopsWait) {
+    {
+        faults::Fail(faults::kPoll, 1, faults::kEveryLater, faults::kOtherThreads);
+        CVekListen listener;
+        ASSERT_EQ(1, listener.Run(VEK_MODE_UNICAST, Record, kPort, 0, 0, &recorder));
+        ASSERT_TRUE(WaitFailures(8)) << "each failed wait is retried";
+        ASSERT_TRUE(Stops(&listener));
+        EXPECT_FALSE(waitTimedOut) << "Stop's wait ran out";
+    }
+    ExpectReleased();
+}
+
+// A datagram is queued when Stop cannot signal: Stop ends the thread some
+// other way, and neither it nor what the wake-up reads is delivered.
+TEST_F(FailurePath, AStopSignalThePlatformRefusesStillEndsTheThreadWithoutADelivery) {
+    {
+        Gate gate;
+        CVekListen listener;
+        ASSERT_EQ(1, listener.Run(VEK_MODE_MULTICAST, HoldAtGate, kPort, 0, group, &gate));
+        ASSERT_TRUE(peer.SendTo("held", loopback, kPort));
+        for (int i = 0; i < 300 && !gate.entered; ++i) test::SleepMs(10);
+        ASSERT_EQ(1, gate.entered.load());
+        ASSERT_TRUE(peer.SendTo("queued", loopback, kPort));
+        faults::Fail(faults::kWrite, 1, faults::kEveryLater);
+        auto opened = std::async(std::launch::async, [&gate] {
+            test::SleepMs(200);
+            gate.open = true;
+        });
+        ASSERT_TRUE(Stops(&listener));
+        EXPECT_GE(faults::Failed(), 1) << "the stop signal was never refused";
+        ASSERT_TRUE(gate.WaitLeft());
+        EXPECT_EQ(1, gate.entered.load()) << "a delivery followed a refused stop signal";
+    }
+    ExpectReleased();
+}
+
+TEST_F(FailurePath, AThreadThatCannotBeResumedFailsRunWithNothingLeftOpen) {
+    {
+        failResume = true;
+        CVekListen listener;
+        EXPECT_EQ(0, listener.Run(VEK_MODE_MULTICAST, Record, kPort, 0, group, &recorder));
+        EXPECT_EQ(nullptr, listener.endpoint);
+        EXPECT_EQ(nullptr, listener.thread);
+        EXPECT_EQ(nullptr, listener.callback) << "the recorded fields are kept";
+        EXPECT_EQ(0, listener.port);
+    }
+    ExpectReleased();
+}
