@@ -25,14 +25,19 @@ namespace {
 
 constexpr int kPort = 47401;
 
-std::atomic<int> endAt{-1};  // the seam point at which the receive thread ends
+std::atomic<int> endAt{-1};                 // the seam point at which the receive thread ends
+std::atomic<bool> outlastStopsWait{false};  // ...once Stop's wait has run out
+std::atomic<bool> reached{false};
 std::atomic<bool> waitTimedOut{false};
 std::atomic<bool> failResume{false};
 
 void Reach(seam::Point point) {
     if (point == seam::kThreadWaitTimedOut) waitTimedOut = true;
     int at = point;
-    if (endAt.compare_exchange_strong(at, -1)) pthread_exit(nullptr);
+    if (!endAt.compare_exchange_strong(at, -1)) return;
+    reached = true;
+    for (int i = 0; i < 500 && outlastStopsWait && !waitTimedOut; ++i) test::SleepMs(10);
+    pthread_exit(nullptr);
 }
 
 bool Fail(seam::Point point) { return point == seam::kResume && failResume; }
@@ -53,7 +58,7 @@ protected:
         seam::SetHook(nullptr);
         seam::SetFailure(nullptr);
         endAt = -1;
-        failResume = false;
+        outlastStopsWait = reached = failResume = false;
         NetworkTest::TearDown();
     }
 
@@ -83,16 +88,19 @@ protected:
     test::Peer peer;
 };
 
+// Before it ran, the thread ends before Stop is called; inside a decision,
+// only once Stop's wait has run out, while Stop waits out the decision.
 class ThreadEndedFromOutside : public FailurePath,
                                public ::testing::WithParamInterface<seam::Point> {};
 
 TEST_P(ThreadEndedFromOutside, StopReturnsAndReleasesEverything) {
     CVekListen* listener = new CVekListen;
     endAt = GetParam();
+    outlastStopsWait = GetParam() == seam::kCodeCheck;
     ASSERT_EQ(1, listener->Run(VEK_MODE_MULTICAST, Record, kPort, 0, group, &recorder));
     ASSERT_TRUE(peer.SendTo("reaches the code check", loopback, kPort));
-    for (int i = 0; i < 300 && endAt != -1; ++i) test::SleepMs(10);
-    ASSERT_EQ(-1, endAt) << "the receive thread never reached the step";
+    for (int i = 0; i < 300 && !reached; ++i) test::SleepMs(10);
+    ASSERT_TRUE(reached) << "the receive thread never reached the step";
     ASSERT_TRUE(Stops(listener)) << "Stop hangs on a thread that has ended";
     delete listener;
     EXPECT_EQ(0, recorder.started);
@@ -155,14 +163,15 @@ TEST_F(FailurePath, AStopSignalThePlatformRefusesStillEndsTheThreadWithoutADeliv
 }
 
 TEST_F(FailurePath, AThreadThatCannotBeResumedFailsRunWithNothingLeftOpen) {
-    {
-        failResume = true;
-        CVekListen listener;
-        EXPECT_EQ(0, listener.Run(VEK_MODE_MULTICAST, Record, kPort, 0, group, &recorder));
-        EXPECT_EQ(nullptr, listener.endpoint);
-        EXPECT_EQ(nullptr, listener.thread);
-        EXPECT_EQ(nullptr, listener.callback) << "the recorded fields are kept";
-        EXPECT_EQ(0, listener.port);
-    }
+    failResume = true;
+    CVekListen* listener = new CVekListen;
+    EXPECT_EQ(0, listener->Run(VEK_MODE_MULTICAST, Record, kPort, 0, group, &recorder));
+    EXPECT_EQ(nullptr, listener->endpoint);
+    EXPECT_EQ(nullptr, listener->thread);
+    EXPECT_EQ(nullptr, listener->callback) << "the recorded fields are kept";
+    EXPECT_EQ(0, listener->port);
+    // A thread that never runs would hold up Stop for good.
+    ASSERT_TRUE(!listener->thread || Stops(listener));
+    delete listener;
     ExpectReleased();
 }
