@@ -49,46 +49,41 @@ private:
     std::string text_;
 };
 
-// The objects one case works on, with buffers the queries fill.
+// What the queries write into.
+struct Outputs {
+    unsigned long addresses[VEK_MAX_INTERFACES], netmasks[VEK_MAX_INTERFACES];
+    unsigned char cards[VEK_ADAPTER_ADDRESS_SIZE * VEK_MAX_ADAPTERS];
+    char name[256];
+};
+
+// The objects one case works on.
 struct World {
     Recorder recorder;
     CVekSend sender;
     CVekListen listener;
     test::Peer peer;
     test::Peer member{"0.0.0.0"};
-    unsigned long addresses[VEK_MAX_INTERFACES], netmasks[VEK_MAX_INTERFACES];
-    unsigned char cards[VEK_ADAPTER_ADDRESS_SIZE * VEK_MAX_ADAPTERS];
-    char name[256];
+    Outputs out;
     int expected = 0;  // a query's result without a fault
-    std::vector<unsigned char> expectedBytes;
+    Outputs expectedOut;
 
     World() {
         member.JoinGroup("239.255.42.99", "127.0.0.1");
         Fill();
     }
-    void Fill() {
-        memset(addresses, kPattern, sizeof addresses);
-        memset(netmasks, kPattern, sizeof netmasks);
-        memset(cards, kPattern, sizeof cards);
-        memset(name, kPattern, sizeof name);
-    }
+    void Fill() { memset(&out, kPattern, sizeof out); }
     bool Untouched() const {
-        return Unchanged(addresses, sizeof addresses) && Unchanged(netmasks, sizeof netmasks) &&
-               Unchanged(cards, sizeof cards) && Unchanged(name, sizeof name);
+        Outputs pattern;
+        memset(&pattern, kPattern, sizeof pattern);
+        return memcmp(&out, &pattern, sizeof out) == 0;
     }
-    static bool Unchanged(const void* bytes, std::size_t size) {
-        const unsigned char* b = static_cast<const unsigned char*>(bytes);
-        return std::all_of(b, b + size, [](unsigned char c) { return c == kPattern; });
+    // Takes what a query without a fault wrote as the expected outcome.
+    void Expect(int result) {
+        expected = result;
+        expectedOut = out;
+        Fill();
     }
-    std::vector<unsigned char> Written() const {
-        std::vector<unsigned char> bytes(cards, cards + sizeof cards);
-        bytes.insert(bytes.end(), reinterpret_cast<const unsigned char*>(addresses),
-                     reinterpret_cast<const unsigned char*>(addresses + VEK_MAX_INTERFACES));
-        bytes.insert(bytes.end(), reinterpret_cast<const unsigned char*>(netmasks),
-                     reinterpret_cast<const unsigned char*>(netmasks + VEK_MAX_INTERFACES));
-        bytes.insert(bytes.end(), name, name + sizeof name);
-        return bytes;
-    }
+    bool AsExpected() const { return memcmp(&out, &expectedOut, sizeof out) == 0; }
 };
 
 bool Arrives(test::Peer& at, const std::string& text) {
@@ -219,39 +214,30 @@ const Scenario kScenarios[] = {
                 ListenerDelivers<VEK_MODE_MULTICAST>(w);
      },
      EndAll},
-    {"GetHostName", faults::kArmingThread, Nothing, [](World& w) { return VekGetHostName(w.name); },
-     [](World& w) { return w.Untouched(); }, [](World& w) { return test::HostName() == w.name; },
-     Nothing},
+    {"GetHostName", faults::kArmingThread, Nothing,
+     [](World& w) { return VekGetHostName(w.out.name); }, [](World& w) { return w.Untouched(); },
+     [](World& w) { return test::HostName() == w.out.name; }, Nothing},
     {"GetCompName", faults::kArmingThread, Nothing,
-     [](World& w) { return VekGetCompName(w.name, sizeof w.name); },
+     [](World& w) { return VekGetCompName(w.out.name, sizeof w.out.name); },
      [](World& w) { return w.Untouched(); },
-     [](World& w) { return test::ComputerName() == w.name; }, Nothing},
+     [](World& w) { return test::ComputerName() == w.out.name; }, Nothing},
     // The queries' results without a fault are taken first, in prepare.
     {"GetHostIPCount", faults::kArmingThread,
      [](World& w) { w.expected = VekGetHostIP(nullptr, nullptr); },
      [](World&) { return VekGetHostIP(nullptr, nullptr); }, [](World&) { return true; },
      [](World&) { return true; }, Nothing},
     {"GetHostIPFill", faults::kArmingThread,
-     [](World& w) {
-         w.expected = VekGetHostIP(w.addresses, w.netmasks);
-         w.expectedBytes = w.Written();
-         w.Fill();
-     },
-     [](World& w) { return VekGetHostIP(w.addresses, w.netmasks); },
-     [](World& w) { return w.Untouched(); },
-     [](World& w) { return w.Written() == w.expectedBytes; }, Nothing},
+     [](World& w) { w.Expect(VekGetHostIP(w.out.addresses, w.out.netmasks)); },
+     [](World& w) { return VekGetHostIP(w.out.addresses, w.out.netmasks); },
+     [](World& w) { return w.Untouched(); }, [](World& w) { return w.AsExpected(); }, Nothing},
     {"GetNetCardCount", faults::kArmingThread,
      [](World& w) { w.expected = VekGetNetCard(nullptr); },
      [](World&) { return VekGetNetCard(nullptr); }, [](World&) { return true; },
      [](World&) { return true; }, Nothing},
     {"GetNetCardFill", faults::kArmingThread,
-     [](World& w) {
-         w.expected = VekGetNetCard(w.cards);
-         w.expectedBytes = w.Written();
-         w.Fill();
-     },
-     [](World& w) { return VekGetNetCard(w.cards); }, [](World& w) { return w.Untouched(); },
-     [](World& w) { return w.Written() == w.expectedBytes; }, Nothing},
+     [](World& w) { w.Expect(VekGetNetCard(w.out.cards)); },
+     [](World& w) { return VekGetNetCard(w.out.cards); }, [](World& w) { return w.Untouched(); },
+     [](World& w) { return w.AsExpected(); }, Nothing},
 };
 
 // What a case's child reports through shared memory.
