@@ -124,7 +124,7 @@ bool IsCallable(ReceiveCallback callback) {
            !(page.Protect & (PAGE_GUARD | PAGE_NOACCESS));
 }
 
-enum Wake { kReadable, kStopping };
+enum Wake { kNetwork, kStopping };
 
 // The pause after a failed wait, spent waiting for the stop event alone; true
 // when Stop signalled. Should that wait fail too, the pause is still taken.
@@ -137,22 +137,73 @@ bool PauseUntilStop(WSAEVENT stopEvent, DWORD* pause) {
     return false;
 }
 
-// Waits until a datagram can be read or Stop signals. A failed wait is tried
+// Waits until the socket may have a datagram or Stop signals. The recorded
+// network events are read and cleared and the event reset, but the socket is
+// then read whatever they say: a datagram that arrives between the
+// enumeration and the reset sets the event only for the reset to clear it,
+// and with its FD_READ already reported no further notice comes until the
+// next receive. The receive that follows every wake-up closes that window;
+// when nothing is queued it costs one failed receive. A failed wait is tried
 // again after a pause, so a transient failure neither silences the listener
 // nor spins.
 Wake AwaitWake(CUdpEndpoint* endpoint, const WSAEVENT (&events)[2]) {
     for (DWORD pause = 1;;) {
         const DWORD signalled = WSAWaitForMultipleEvents(2, events, FALSE, WSA_INFINITE, FALSE);
-        if (signalled == WSA_WAIT_EVENT_0 + 1) return kStopping;
-        if (signalled != WSA_WAIT_EVENT_0) {
-            if (PauseUntilStop(events[1], &pause)) return kStopping;
-            continue;
-        }
-        WSANETWORKEVENTS recorded = {};
-        const bool enumerated =
-            WSAEnumNetworkEvents(endpoint->GetSocket(), endpoint->netEvent, &recorded) == 0;
-        WSAResetEvent(endpoint->netEvent);
-        if (enumerated && (recorded.lNetworkEvents & FD_READ)) return kReadable;
+        if (signalled == WSA_WAIT_EVENT_0) break;
+        if (signalled == WSA_WAIT_EVENT_0 + 1 || PauseUntilStop(events[1], &pause))
+            return kStopping;
+    }
+    WSANETWORKEVENTS recorded = {};
+    WSAEnumNetworkEvents(endpoint->GetSocket(), endpoint->netEvent, &recorded);
+    WSAResetEvent(endpoint->netEvent);
+    return kNetwork;
+}
+
+struct Datagram {
+    int length;  // bytes, or -1 after a failed receive
+    unsigned long sourceAddress;
+    int sourcePort;
+};
+
+enum Received { kDatagram, kNothingQueued, kFailed };
+
+// One receive on the non-blocking socket. An empty queue is not a failed
+// receive: a wake-up can announce a datagram an earlier receive already took.
+Received ReceiveOne(CUdpEndpoint* endpoint, char* buffer, Datagram* got) {
+    *got = Datagram{VEK_RECEIVE_BUFFER_SIZE, 0, 0};
+    if (endpoint->RecvFrom(buffer, &got->length, &got->sourceAddress, &got->sourcePort))
+        return kDatagram;
+    return WSAGetLastError() == WSAEWOULDBLOCK ? kNothingQueued : kFailed;
+}
+
+// Hands one datagram to the listener's callback, unless Stop's wait is over
+// or the callback is not code; false ends the thread. The buffer is cleared
+// after every delivery, so it is all zeros whenever a datagram arrives
+// without a clear between the wake-up and the receive.
+bool Deliver(const CVekListen& listener, ListenEndpoint* own, char* buffer, const Datagram& got) {
+    if (!own->BeginDecision()) return false;
+    const ReceiveCallback deliver = listener.callback;
+    void* const context = listener.context;
+    const bool callable = IsCallable(deliver);
+    if (!own->EndDecision() || !callable) return false;
+    deliver(buffer, got.length, context, got.sourceAddress, got.sourcePort);
+    memset(buffer, 0, VEK_RECEIVE_BUFFER_SIZE);
+    return true;
+}
+
+// Delivers everything queued, one datagram per callback, before the thread
+// waits again: a burst costs one wake-up, not one per datagram. A failed
+// receive is delivered once, then the thread waits again. On a stop the
+// queue is still delivered, but a failure ends the thread unreported.
+// Returns false when the thread is to end.
+bool DeliverQueued(const CVekListen& listener, ListenEndpoint* own, char* buffer, bool stopping) {
+    for (;;) {
+        Datagram got;
+        const Received received = ReceiveOne(own, buffer, &got);
+        if (received == kNothingQueued) return true;
+        if (received == kFailed && stopping) return false;
+        if (!Deliver(listener, own, buffer, got)) return false;
+        if (received == kFailed) return true;
     }
 }
 
@@ -236,31 +287,16 @@ unsigned long CVekListen::ThreadProc() {
     if (!own) return 0;
     own->MarkStarted();
 
-    // Cleared once here and after every delivery, so the buffer is all zeros
-    // whenever a datagram arrives, without putting the clear between the
-    // wake-up and the receive.
     char buffer[VEK_RECEIVE_BUFFER_SIZE];
     memset(buffer, 0, sizeof buffer);
     const WSAEVENT events[2] = {own->netEvent, own->stopEvent};
     for (;;) {
         const Wake wake = AwaitWake(own, events);
-        int length = VEK_RECEIVE_BUFFER_SIZE;
-        unsigned long sourceAddress = 0;
-        int sourcePort = 0;
-        const int received = own->RecvFrom(buffer, &length, &sourceAddress, &sourcePort);
-        // On a stop, what is still queued is delivered first: the socket is
-        // non-blocking, so this receive fails once the queue is empty. (Wine
-        // re-arms the network event late, so its stop can win the wait while
-        // datagrams are queued.)
-        if (wake == kStopping && !received) break;
-
-        if (!own->BeginDecision()) break;
-        const ReceiveCallback deliver = callback;
-        void* const deliverContext = context;
-        const bool callable = IsCallable(deliver);
-        if (!own->EndDecision() || !callable) break;
-        deliver(buffer, length, deliverContext, sourceAddress, sourcePort);
-        memset(buffer, 0, sizeof buffer);
+        // A stop ends the thread once the queue is empty. (Wine re-arms the
+        // network event late, so its stop can win the wait while datagrams
+        // are queued.)
+        const bool stopping = wake == kStopping;
+        if (!DeliverQueued(*this, own, buffer, stopping) || stopping) break;
     }
     own->LetGo();
     return 0;

@@ -2,14 +2,15 @@
 //
 // An event is a manual-reset flag backed by an eventfd that is readable while
 // the event is set. WSAEventSelect ties it to one socket: from then on the
-// event also counts as signalled while that socket is readable. A wait
-// answers from the flags and the socket's queued bytes when they settle it (a
-// datagram already queued: the receive loop's common case under load), and
-// otherwise polls both kinds of descriptor at once. A wait that finds the
+// event also counts as signalled while that socket is readable. A wait is
+// one poll over both kinds of descriptor. (The receive loop waits only once
+// it has found the queue empty, so a look at the queued bytes first would
+// cost a system call per wake-up and settle nothing.) A wait that finds the
 // socket readable records FD_READ for WSAEnumNetworkEvents, which reports and
 // clears the record, as Windows does. The lock is a POSIX mutex, whose
 // failure is a result, not an exception.
 #include "winapi.h"
+#include "seams.h"
 
 #include <atomic>
 #include <errno.h>
@@ -19,7 +20,6 @@
 #include <pthread.h>
 #include <stdlib.h>
 #include <sys/eventfd.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
@@ -41,26 +41,6 @@ Event* AsEvent(WSAEVENT event) { return static_cast<Event*>(event); }
 bool Readable(SOCKET s) {
     pollfd p{s, POLLIN, 0};
     return ::poll(&p, 1, 0) == 1 && (p.revents & kReadable);
-}
-
-// The index a wait can tell without polling, or count: an event set by
-// WSASetEvent (its flag), or a selected socket with a datagram queued (the
-// kernel's count of the next datagram's bytes: one ioctl, 134-152 ns of CPU
-// here against 268-340 ns for a poll over the socket and two eventfds, per
-// veklink_bench_receive_path). A queue that reads as 0 bytes may still hold
-// an empty datagram, so it ends the search: a higher index must not win over
-// it. A wait that has to block pays the ioctl on top of its poll.
-DWORD SignalledWithoutPoll(DWORD count, const WSAEVENT* events) {
-    for (DWORD i = 0; i < count; ++i) {
-        Event* event = AsEvent(events[i]);
-        int queued = 0;
-        if (event->set) return i;
-        if (event->socket == INVALID_SOCKET) continue;
-        if (::ioctl(event->socket, FIONREAD, &queued) != 0 || queued == 0) break;
-        event->readRecorded = true;
-        return i;
-    }
-    return count;
 }
 
 }  // namespace
@@ -123,9 +103,8 @@ int WSAEventSelect(SOCKET s, WSAEVENT handle, long networkEvents) {
 
 DWORD WSAWaitForMultipleEvents(DWORD count, const WSAEVENT* events, BOOL waitAll, DWORD timeout,
                                BOOL) {
+    win::seam::Reach(win::seam::kEventWait);
     if (count == 0 || count > kMaxEvents || waitAll) return errno = EINVAL, WSA_WAIT_FAILED;
-    const DWORD known = SignalledWithoutPoll(count, events);
-    if (known < count) return WSA_WAIT_EVENT_0 + known;
     // Each event's socket (poll skips -1) goes before its eventfd: when the
     // socket is already readable, poll then registers no wait for the rest.
     pollfd fds[2 * kMaxEvents];
@@ -137,7 +116,13 @@ DWORD WSAWaitForMultipleEvents(DWORD count, const WSAEVENT* events, BOOL waitAll
     int ready;
     while ((ready = ::poll(fds, 2 * count, static_cast<int>(timeout))) < 0 && errno == EINTR) {
     }
-    if (ready <= 0) return ready == 0 ? WSA_WAIT_TIMEOUT : WSA_WAIT_FAILED;
+    if (ready == 0) return WSA_WAIT_TIMEOUT;
+    // A poll that failed still tells an event set by WSASetEvent, by its flag.
+    if (ready < 0) {
+        for (DWORD i = 0; i < count; ++i)
+            if (AsEvent(events[i])->set) return WSA_WAIT_EVENT_0 + i;
+        return WSA_WAIT_FAILED;
+    }
     // The lowest signalled index wins, as on Windows.
     for (DWORD i = 0; i < count; ++i) {
         const bool readable = fds[2 * i].revents & kReadable;

@@ -17,6 +17,7 @@ enum Point {
     kCodeCheck,           // IsBadCodePtr entered
     kPageQuery,           // VirtualQuery entered
     kThreadWaitTimedOut,  // WaitForSingleObject about to report a time-out
+    kEventWait,           // WSAWaitForMultipleEvents entered
     kResume               // ResumeThread entered: a test may make it fail
 };
 typedef void (*Hook)(Point point);

@@ -12,6 +12,7 @@
 #define VEKLINK_POSIX_WINAPI_H
 
 #include <arpa/inet.h>
+#include <errno.h>
 #include <netinet/in.h>
 #include <stddef.h>
 #include <stdint.h>
@@ -69,6 +70,10 @@ SOCKET WSASocketA(int af, int type, int protocol, void* info, unsigned group, DW
 // Windows parameter types (int lengths, int* address length). A datagram
 // larger than the buffer fails, as on Windows, instead of arriving cut short.
 int recvfrom(SOCKET s, char* buffer, int length, int flags, sockaddr* from, int* fromLength);
+// The last error of the calling thread; a receive on a non-blocking socket
+// with nothing queued fails with WSAEWOULDBLOCK.
+constexpr int WSAEWOULDBLOCK = EWOULDBLOCK;
+inline int WSAGetLastError() { return errno; }
 int closesocket(SOCKET s);
 int gethostname(char* name, int length);
 // SIO_GET_INTERFACE_LIST only: 76-byte records, the address and the netmask
