@@ -67,6 +67,8 @@ int target = -1, first = 0, last = 0;
 Scope scope = kAnyThread;
 pthread_t armingThread;
 
+int pausedTotal = 0, pausedLongest = 0;
+
 int startBuffers = 0;
 int shortenSends = 0;
 int drops = 0;
@@ -109,10 +111,13 @@ bool InScope() {
     return (pthread_equal(pthread_self(), armingThread) != 0) == (scope == kArmingThread);
 }
 
+// A call from the library's code, in scope, while counting.
+bool Observed(const void* caller) { return Load(active) && FromLibrary(caller) && InScope(); }
+
 }  // namespace
 
 bool Fails(Call call, const void* caller) {
-    if (!Load(active) || !FromLibrary(caller) || !InScope()) return false;
+    if (!Observed(caller)) return false;
     const int n = Add(counted[call]);
     const bool fail = target == call && n >= first && n <= last;
     if (fail) Add(failedCalls);
@@ -126,6 +131,8 @@ void Arm(int call, int from, int to, Scope chosen) {
     FindCode();
     for (int& c : counted) Store(c, 0);
     Store(failedCalls, 0);
+    Store(pausedTotal, 0);
+    Store(pausedLongest, 0);
     target = call;
     first = from;
     last = to;
@@ -163,6 +170,13 @@ void ShortenSends(bool shorten) {
     Store(shortenSends, shorten);
 }
 int MembershipsDropped() { return Load(drops); }
+
+Pauses Paused() {
+    Pauses pauses;
+    pauses.total = Load(pausedTotal);
+    pauses.longest = Load(pausedLongest);
+    return pauses;
+}
 
 }  // namespace faults
 
@@ -308,6 +322,16 @@ INTERPOSED ssize_t pread(int fd, void* buffer, size_t length, off_t offset) {
     FAIL_WITH_ERRNO(kPread, -1);
     REAL(pread);
     return real(fd, buffer, length, offset);
+}
+
+INTERPOSED int nanosleep(const timespec* request, timespec* remaining) {
+    if (faults::Observed(__builtin_return_address(0))) {
+        const int ms = static_cast<int>(request->tv_sec * 1000 + request->tv_nsec / 1000000);
+        __atomic_add_fetch(&faults::pausedTotal, ms, __ATOMIC_ACQ_REL);
+        if (ms > faults::Load(faults::pausedLongest)) faults::Store(faults::pausedLongest, ms);
+    }
+    REAL(nanosleep);
+    return real(request, remaining);
 }
 
 INTERPOSED int pthread_create(pthread_t* thread, const pthread_attr_t* attributes,

@@ -64,6 +64,14 @@ int Failed();  // calls failed since the last Count or Fail
 bool Fails(Call call, const void* caller);
 int Error(Call call);
 
+// The pauses (nanosleep) the library took since the last Count or Fail, in
+// the same scope, in milliseconds.
+struct Pauses {
+    int total = 0;
+    int longest = 0;
+};
+Pauses Paused();
+
 // Observations for the seam tests, in force until changed.
 // Sockets start with send and receive buffers of this size (0: the system's).
 void StartSocketsWithBuffers(int bytes);

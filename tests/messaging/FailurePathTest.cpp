@@ -131,9 +131,14 @@ TEST_F(FailurePath, AWaitThatKeepsFailingStillEndsWithinStopsWait) {
         faults::Fail(faults::kPoll, 1, faults::kEveryLater, faults::kOtherThreads);
         CVekListen listener;
         ASSERT_EQ(1, listener.Run(VEK_MODE_UNICAST, Record, kPort, 0, 0, &recorder));
-        ASSERT_TRUE(WaitFailures(8)) << "each failed wait is retried";
+        // The 17th failure follows the eighth pause.
+        ASSERT_TRUE(WaitFailures(17)) << "each failed wait is retried";
         ASSERT_TRUE(Stops(&listener));
         EXPECT_FALSE(waitTimedOut) << "Stop's wait ran out";
+        // Eight rounds of a failed wait and a failed pause: 1, 2, 4 ... 64, 100 ms.
+        const faults::Pauses paused = faults::Paused();
+        EXPECT_GE(paused.total, 127) << "the retries spin";
+        EXPECT_EQ(100, paused.longest) << "the pause does not grow to 100 ms and stop there";
     }
     ExpectReleased();
 }
