@@ -20,18 +20,18 @@ namespace bench {
 namespace {
 
 // One datagram into buffer, cleared first when asked: its length, or -1.
-int Receive(plain::Socket s, std::vector<char>& buffer, bool clear, unsigned long* from, int* fromPort) {
+int Receive(support::Socket s, std::vector<char>& buffer, bool clear, unsigned long* from, int* fromPort) {
     if (clear) std::memset(buffer.data(), 0, buffer.size());
-    return plain::RecvFrom(s, buffer.data(), static_cast<int>(buffer.size()), from, fromPort);
+    return support::RecvFrom(s, buffer.data(), static_cast<int>(buffer.size()), from, fromPort);
 }
 
 class Blocking : public Loop {
 public:
     explicit Blocking(bool clear) : clear(clear), buffer(kBufferSize) {}
-    bool Start(plain::Socket socket, Handler handler) override {
+    bool Start(support::Socket socket, Handler handler) override {
         s = socket;
         // Only a fallback: Stop wakes the loop with a datagram of its own.
-        plain::SetRecvTimeout(s, 100);
+        support::SetRecvTimeout(s, 100);
         thread = std::thread([this, handler] {
             unsigned long from;
             int fromPort;
@@ -44,14 +44,14 @@ public:
     }
     void Stop() override {
         stop = true;
-        plain::SendTo(s, "", 0, kLoopback, plain::BoundPort(s));
+        support::SendTo(s, "", 0, kLoopback, support::BoundPort(s));
         thread.join();
     }
 
 private:
     bool clear;
     std::vector<char> buffer;
-    plain::Socket s = plain::kNoSocket;
+    support::Socket s = support::kNoSocket;
     std::atomic<bool> stop{false};
     std::thread thread;
 };
@@ -64,7 +64,7 @@ public:
         for (WSAEVENT event : events)
             if (event != WSA_INVALID_EVENT) WSACloseEvent(event);
     }
-    bool Start(plain::Socket socket, Handler handler) override {
+    bool Start(support::Socket socket, Handler handler) override {
         const SOCKET s = static_cast<SOCKET>(socket);
         events[0] = WSACreateEvent();
         events[1] = WSACreateEvent();
@@ -102,7 +102,7 @@ public:
     ~Poll() override {
         if (stopFd >= 0) close(stopFd);
     }
-    bool Start(plain::Socket socket, Handler handler) override {
+    bool Start(support::Socket socket, Handler handler) override {
         const int s = static_cast<int>(socket);
         stopFd = eventfd(0, EFD_CLOEXEC);
         if (stopFd < 0) return false;

@@ -15,7 +15,7 @@
 #include <functional>
 #include <memory>
 
-#include "support/PlainSocket.h"
+#include "support.h"
 
 namespace bench {
 
@@ -26,7 +26,7 @@ class Loop {
 public:
     virtual ~Loop() {}
     // Starts the thread on s; false when it could not.
-    virtual bool Start(plain::Socket s, Handler handler) = 0;
+    virtual bool Start(support::Socket s, Handler handler) = 0;
     // Ends the thread (at once: it is woken, not polled); s stays open.
     virtual void Stop() = 0;
 };

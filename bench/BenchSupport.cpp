@@ -9,41 +9,24 @@
 #  include <pthread.h>
 #  include <sched.h>
 #  include <sys/prctl.h>
-#  include <sys/socket.h>
 #endif
 
 namespace bench {
 
-const std::uint32_t kLoopback = plain::Ipv4("127.0.0.1");
+const std::uint32_t kLoopback = support::Ipv4("127.0.0.1");
 
-plain::Socket OpenLoopback(int* port) {
-    const plain::Socket s = plain::OpenUdp(kLoopback, 0);
-    if (s != plain::kNoSocket) *port = plain::BoundPort(s);
+support::Socket OpenLoopback(int* port) {
+    const support::Socket s = support::OpenUdp(kLoopback, 0);
+    if (s != support::kNoSocket) *port = support::BoundPort(s);
     return s;
 }
 
-int RaiseRecvBuffer(plain::Socket s, int bytes) {
-    if (plain::BufferSize(s, true) < bytes) {
-#if defined(SO_RCVBUFFORCE)
-        // Past net.core.rmem_max, which the namespace may not let us raise.
-        if (setsockopt(static_cast<int>(s), SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0)
-#endif
-            plain::SetBufferSize(s, true, bytes);
-    }
-    return plain::BufferSize(s, true);
-}
+int RaiseRecvBuffer(support::Socket s, int bytes) { return support::RaiseRecvBuffer(s, bytes); }
 
 int RaiseRecvBufferOfPort(int port, int bytes) {
-#if defined(_WIN32)
-    // Socket handles are small multiples of 4.
-    for (plain::Socket s = 4; s < 8192; s += 4) {
-#else
-    for (plain::Socket s = 0; s < 4096; ++s) {
-#endif
-        if (plain::BoundPort(s) != port) continue;
-        return bytes > 0 ? RaiseRecvBuffer(s, bytes) : plain::BufferSize(s, true);
-    }
-    return 0;
+    const support::Socket s = support::FindSocketOfPort(port);
+    if (s == support::kNoSocket) return 0;
+    return bytes > 0 ? RaiseRecvBuffer(s, bytes) : support::BufferSize(s, true);
 }
 
 #if defined(_WIN32)

@@ -1,4 +1,4 @@
-// What the benchmarks need beyond plain sockets (support/PlainSocket.h, which
+// What the benchmarks need beyond plain sockets (support/support.h, which
 // they share with the tests): thread CPU clocks, CPU pinning, fine sleeps for
 // pacing, medians of interleaved rounds with their spread, the Targets lines,
 // options, and reaching a listener's socket by its port. Nothing here goes
@@ -18,22 +18,23 @@
 #include <string>
 #include <vector>
 
-#include "support/PlainSocket.h"
+#include "VekLink.h"
+#include "support.h"
 
 namespace bench {
 
-constexpr int kBufferSize = 65536;             // the listener's receive buffer
+constexpr int kBufferSize = VEK_RECEIVE_BUFFER_SIZE;  // the listener's receive buffer
 constexpr int kSocketBuffer = 65536;           // the socket buffers VekLink asks for
 extern const std::uint32_t kLoopback;          // 127.0.0.1, network order
 
 // A UDP socket bound to 127.0.0.1 on a port of the platform's choice, stored
-// in *port; plain::kNoSocket on failure.
-plain::Socket OpenLoopback(int* port);
+// in *port; support::kNoSocket on failure.
+support::Socket OpenLoopback(int* port);
 
 // Raises s's receive buffer to bytes, never lowers it (as the listener
 // does), natively past the system's maximum where the namespace grants it.
 // Returns the buffer the platform reports.
-int RaiseRecvBuffer(plain::Socket s, int bytes);
+int RaiseRecvBuffer(support::Socket s, int bytes);
 
 // The same for whatever socket of this process is bound to port: the
 // listener's socket, which the public interface does not show. bytes 0 only

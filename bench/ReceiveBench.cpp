@@ -91,7 +91,7 @@ struct Tally {
         if (!started) {
             if (gated) {
                 holding = true;
-                for (int i = 0; i < 20000 && !open.load(); ++i) plain::SleepMs(1);
+                for (int i = 0; i < 20000 && !open.load(); ++i) support::SleepMs(1);
             }
             if (cpu >= 0) PinThread(cpu);
             started = true;
@@ -148,10 +148,10 @@ public:
     int Start(int recvBuffer, Tally* tally) override {
         int port = 0;
         s = OpenLoopback(&port);
-        if (s == plain::kNoSocket) return 0;
+        if (s == support::kNoSocket) return 0;
         kernelBuffer = RaiseRecvBuffer(s, recvBuffer);
         if (!loop->Start(s, [tally](char*, int length, unsigned long, int) { tally->Deliver(length); })) {
-            plain::Close(s);
+            support::Close(s);
             return 0;
         }
         return port;
@@ -159,12 +159,12 @@ public:
     int KernelBuffer() const override { return kernelBuffer; }
     void Stop() override {
         loop->Stop();
-        plain::Close(s);
+        support::Close(s);
     }
 
 private:
     std::unique_ptr<Loop> loop;
-    plain::Socket s = plain::kNoSocket;
+    support::Socket s = support::kNoSocket;
     int kernelBuffer = 0;
 };
 
@@ -184,12 +184,12 @@ public:
         if (uv_udp_bind(&udp, reinterpret_cast<const sockaddr*>(&local), 0) != 0) return 0;
         uv_os_fd_t fd;
         uv_fileno(reinterpret_cast<uv_handle_t*>(&udp), &fd);
-        kernelBuffer = RaiseRecvBuffer(static_cast<plain::Socket>(fd), recvBuffer);
+        kernelBuffer = RaiseRecvBuffer(static_cast<support::Socket>(fd), recvBuffer);
         uv_udp_recv_start(&udp, Allocate, Received);
         uv_async_init(&loop, &stopper, Stopped);
         stopper.data = this;
         thread = std::thread([this] { uv_run(&loop, UV_RUN_DEFAULT); });
-        return plain::BoundPort(static_cast<plain::Socket>(fd));
+        return support::BoundPort(static_cast<support::Socket>(fd));
     }
     int KernelBuffer() const override { return kernelBuffer; }
     void Stop() override {
@@ -234,7 +234,7 @@ public:
         using boost::asio::ip::udp;
         tally = startTally;
         socket.open(udp::v4());
-        kernelBuffer = RaiseRecvBuffer(static_cast<plain::Socket>(socket.native_handle()), recvBuffer);
+        kernelBuffer = RaiseRecvBuffer(static_cast<support::Socket>(socket.native_handle()), recvBuffer);
         socket.bind(udp::endpoint(boost::asio::ip::address_v4::loopback(), 0));
         Arm();
         thread = std::thread([this] { io.run(); });
@@ -335,7 +335,7 @@ struct Run {
     // receiver and works out the result.
     void Finish() {
         if (!port) return;
-        const int quietMs = plain::UnderWine() ? 1000 : 200;
+        const int quietMs = support::UnderWine() ? 1000 : 200;
         const double limit = Now() + 10;
         long seen = -1;
         double changed = Now();
@@ -346,10 +346,10 @@ struct Run {
             } else if (Now() - changed > quietMs / 1000.0) {
                 break;
             }
-            plain::SleepMs(5);
+            support::SleepMs(5);
         }
         // The last delivery's own tail (clear, back to the wait) belongs to it.
-        plain::SleepMs(plain::UnderWine() ? 50 : 10);
+        support::SleepMs(support::UnderWine() ? 50 : 10);
         const double lastCpu = tally.started ? CpuSeconds(tally.clock) : 0;
         receiver->Stop();
         ReleaseCpuClock(tally.clock);
@@ -366,15 +366,15 @@ struct Run {
 // bounded by seconds.
 void Blast(Run& run, int size, const Settings& settings) {
     int ignored;
-    const plain::Socket s = OpenLoopback(&ignored);
+    const support::Socket s = OpenLoopback(&ignored);
     const std::vector<char> payload(size, 'x');
     const double end = Now() + settings.seconds;
     long& sent = run.result.sent;
     for (; sent < settings.count; ++sent) {
         if ((sent & 1023) == 0 && Now() > end) break;
-        if (!plain::SendTo(s, payload.data(), payload.size(), kLoopback, run.port)) break;
+        if (!support::SendTo(s, payload.data(), payload.size(), kLoopback, run.port)) break;
     }
-    plain::Close(s);
+    support::Close(s);
 }
 
 // Drained and blast: the receivers take their turns one after the other.
@@ -385,11 +385,11 @@ std::vector<Result> MeasureInTurn(const std::vector<Entry>& receivers, int size,
         const std::size_t which = Rotated(i, round, receivers.size());
         Run run(receivers[which], size, settings);
         if (!run.port) continue;
-        plain::SleepMs(20);
+        support::SleepMs(20);
         std::thread sender([&] { Blast(run, size, settings); });
         sender.join();
         if (run.tally.gated) {
-            for (int ms = 0; ms < 2000 && !run.tally.holding.load(); ++ms) plain::SleepMs(1);
+            for (int ms = 0; ms < 2000 && !run.tally.holding.load(); ++ms) support::SleepMs(1);
             run.tally.open = true;
         }
         run.Finish();
@@ -422,11 +422,11 @@ std::vector<Result> MeasurePaced(const std::vector<Entry>& receivers, int size, 
                                  int round) {
     std::vector<std::unique_ptr<Run>> runs;
     for (const Entry& entry : receivers) runs.emplace_back(new Run(entry, size, settings));
-    plain::SleepMs(20);
+    support::SleepMs(20);
     std::thread sender([&] {
         PinThread(1);
         int ignored;
-        const plain::Socket s = OpenLoopback(&ignored);
+        const support::Socket s = OpenLoopback(&ignored);
         const std::vector<char> payload(size, 'x');
         std::vector<long> lost(runs.size(), 0);
         const double end = Now() + settings.seconds;
@@ -435,7 +435,7 @@ std::vector<Result> MeasurePaced(const std::vector<Entry>& receivers, int size, 
                 const std::size_t which = Rotated(i, round, runs.size());
                 Run& run = *runs[which];
                 for (long j = k; j < k + settings.run && j < settings.count; ++j) {
-                    if (!run.port || !plain::SendTo(s, payload.data(), payload.size(), kLoopback, run.port))
+                    if (!run.port || !support::SendTo(s, payload.data(), payload.size(), kLoopback, run.port))
                         break;
                     const long expected = ++run.result.sent - lost[which];
                     int waits = 0;
@@ -445,7 +445,7 @@ std::vector<Result> MeasurePaced(const std::vector<Entry>& receivers, int size, 
                     SleepUs(settings.gapUs);
                 }
             }
-        plain::Close(s);
+        support::Close(s);
     });
     sender.join();
     std::vector<Result> results;
@@ -519,7 +519,7 @@ void PrintTable(int size, const Settings& settings, const std::vector<Entry>& re
 void AddVerdict(int size, const Settings& settings, const std::vector<Entry>& receivers,
                 const Rounds& rounds, std::vector<std::string>& verdicts) {
     if (settings.mode == Mode::kBlast) return;
-    const bool wine = plain::UnderWine();
+    const bool wine = support::UnderWine();
     if (wine && settings.mode != Mode::kPaced) return;
     const char floor = wine ? 'W' : 'B';
     const double limit = wine ? 1.25 : 1.15;
@@ -537,7 +537,7 @@ void AddVerdict(int size, const Settings& settings, const std::vector<Entry>& re
 
 Settings ReadSettings(int argc, char** argv) {
     Settings s;
-    const bool wine = plain::UnderWine();
+    const bool wine = support::UnderWine();
     const std::string mode = TextOption(argc, argv, "--mode", "paced");
     s.mode = mode == "drained" ? Mode::kDrained : mode == "blast" ? Mode::kBlast : Mode::kPaced;
     // Under Wine the thread clock moves in 10 ms steps: a paced round there
@@ -566,7 +566,7 @@ int main(int argc, char** argv) {
         std::printf("VekInitInstance failed\n");
         return 1;
     }
-    plain::Start();
+    support::StartSockets();
     const std::vector<Entry> receivers = Receivers(TextOption(argc, argv, "--only", nullptr));
     // Drained, the receivers (one at a time) and everything else run on one
     // CPU: no receiver gets a CPU of its own for a round while another does
@@ -592,7 +592,7 @@ int main(int argc, char** argv) {
         std::printf("\nTargets (%s):\n", ModeName(settings.mode));
         for (const std::string& v : verdicts) std::printf("  %s\n", v.c_str());
     }
-    plain::Stop();
+    support::StopSockets();
     VekExitInstance();
     return 0;
 }

@@ -55,15 +55,15 @@ double NsPerCall(long count, const std::function<void()>& call) {
 // Keeps at least count + 1 datagrams queued on the receiving socket.
 class Queue {
 public:
-    Queue(plain::Socket sender, int port) : sender(sender), port(port) {}
+    Queue(support::Socket sender, int port) : sender(sender), port(port) {}
     void Hold(long count) {
         const char payload[64] = {1};
-        for (; queued < count + 1; ++queued) plain::SendTo(sender, payload, sizeof payload, kLoopback, port);
+        for (; queued < count + 1; ++queued) support::SendTo(sender, payload, sizeof payload, kLoopback, port);
     }
     void Took(long count) { queued -= count; }
 
 private:
-    plain::Socket sender;
+    support::Socket sender;
     int port;
     long queued = 0;
 };
@@ -74,8 +74,8 @@ int main(int argc, char** argv) {
     const long count = Option(argc, argv, "--count", 20000);
     const int rounds = static_cast<int>(Option(argc, argv, "--rounds", 7));
     int port = 0, ignored = 0;
-    const plain::Socket receiving = OpenLoopback(&port);
-    const plain::Socket sending = OpenLoopback(&ignored);
+    const support::Socket receiving = OpenLoopback(&port);
+    const support::Socket sending = OpenLoopback(&ignored);
     RaiseRecvBuffer(receiving, 1 << 30);
     Queue queue(sending, port);
     const int s = static_cast<int>(receiving);
@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
     std::vector<char> buffer(kBufferSize);
     volatile long sink = 0;
 
-    const auto receive = [&] { sink = plain::RecvFrom(receiving, buffer.data(), kBufferSize, nullptr, nullptr); };
+    const auto receive = [&] { sink = support::RecvFrom(receiving, buffer.data(), kBufferSize, nullptr, nullptr); };
     const auto clear = [&] {
         std::memset(buffer.data(), 0, kBufferSize);
         sink = buffer[100];
@@ -153,7 +153,7 @@ int main(int argc, char** argv) {
                 (floor + median(4)) / floor);
     close(netEvent);
     close(stopEvent);
-    plain::Close(sending);
-    plain::Close(receiving);
+    support::Close(sending);
+    support::Close(receiving);
     return 0;
 }

@@ -58,34 +58,34 @@ public:
 
 class PlainClient {
 public:
-    PlainClient() : s(OpenLoopback(&port)) { plain::SetRecvTimeout(s, static_cast<int>(kStallSeconds * 1000)); }
-    ~PlainClient() { plain::Close(s); }
+    PlainClient() : s(OpenLoopback(&port)) { support::SetRecvTimeout(s, static_cast<int>(kStallSeconds * 1000)); }
+    ~PlainClient() { support::Close(s); }
     void Burst(int echoPort, long n, Samples& samples) {
         char payload[kSize] = {1}, reply[kBufferSize];
         for (long i = 0; i < n; ++i) {
             const double start = Now();
-            if (!plain::SendTo(s, payload, kSize, kLoopback, echoPort)) return;
-            if (plain::RecvFrom(s, reply, sizeof reply, nullptr, nullptr) == kSize) samples.push_back(Now() - start);
+            if (!support::SendTo(s, payload, kSize, kLoopback, echoPort)) return;
+            if (support::RecvFrom(s, reply, sizeof reply, nullptr, nullptr) == kSize) samples.push_back(Now() - start);
         }
     }
 
 private:
     int port = 0;
-    plain::Socket s;
+    support::Socket s;
 };
 
 // A baseline loop that sends every datagram back to its source.
 class PlainToLoop : public Case {
 public:
     explicit PlainToLoop(std::unique_ptr<Loop> echoLoop) : loop(std::move(echoLoop)), echo(OpenLoopback(&port)) {
-        const plain::Socket s = echo;
+        const support::Socket s = echo;
         running = loop->Start(s, [s](char* data, int n, unsigned long from, int fromPort) {
-            plain::SendTo(s, data, n, from, fromPort);
+            support::SendTo(s, data, n, from, fromPort);
         });
     }
     ~PlainToLoop() override {
         if (running) loop->Stop();
-        plain::Close(echo);
+        support::Close(echo);
     }
     bool Ready() const override { return running; }
     void Burst(long n, Samples& samples) override { client.Burst(port, n, samples); }
@@ -93,7 +93,7 @@ public:
 private:
     std::unique_ptr<Loop> loop;
     int port = 0;
-    plain::Socket echo;
+    support::Socket echo;
     bool running = false;
     PlainClient client;
 };
@@ -224,31 +224,31 @@ class LoopPair : public Case {
 public:
     explicit LoopPair(const std::function<std::unique_ptr<Loop>()>& make)
         : echoEnd(make()), pingEnd(make()), echo(OpenLoopback(&echoPort)), ping(OpenLoopback(&pingPort)) {
-        const plain::Socket e = echo, p = ping;
+        const support::Socket e = echo, p = ping;
         const int to = echoPort;
-        pinger.sendNext = [p, to](char* data, int length) { plain::SendTo(p, data, length, kLoopback, to); };
+        pinger.sendNext = [p, to](char* data, int length) { support::SendTo(p, data, length, kLoopback, to); };
         echoRunning = echoEnd->Start(e, [e](char* data, int n, unsigned long from, int fromPort) {
-            plain::SendTo(e, data, n, from, fromPort);
+            support::SendTo(e, data, n, from, fromPort);
         });
         pingRunning = pingEnd->Start(p, [this](char* data, int n, unsigned long, int) { pinger.Arrived(data, n); });
     }
     ~LoopPair() override {
         if (pingRunning) pingEnd->Stop();
         if (echoRunning) echoEnd->Stop();
-        plain::Close(echo);
-        plain::Close(ping);
+        support::Close(echo);
+        support::Close(ping);
     }
     bool Ready() const override { return echoRunning && pingRunning; }
     void Burst(long n, Samples& samples) override {
         char payload[kSize] = {1};
-        pinger.Burst(n, samples, [&] { plain::SendTo(ping, payload, kSize, kLoopback, echoPort); });
+        pinger.Burst(n, samples, [&] { support::SendTo(ping, payload, kSize, kLoopback, echoPort); });
     }
 
 private:
     Pinger pinger;
     std::unique_ptr<Loop> echoEnd, pingEnd;
     int echoPort = 0, pingPort = 0;
-    plain::Socket echo, ping;
+    support::Socket echo, ping;
     bool echoRunning = false, pingRunning = false;
 };
 
@@ -302,7 +302,7 @@ Spread Ratio(const Row& a, const Row& b) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool wine = plain::UnderWine();
+    const bool wine = support::UnderWine();
     const int rounds = static_cast<int>(Option(argc, argv, "--rounds", 9));
     const int bursts = static_cast<int>(Option(argc, argv, "--bursts", wine ? 15 : 40));
     const long burst = Option(argc, argv, "--burst", wine ? 20 : 100);
@@ -310,7 +310,7 @@ int main(int argc, char** argv) {
         std::printf("VekInitInstance failed\n");
         return 1;
     }
-    plain::Start();
+    support::StartSockets();
     const bool pinned = PinToOneCpu();
 
     const std::string shape = kShape;
@@ -353,7 +353,7 @@ int main(int argc, char** argv) {
                                        Ratio(row, floor), 1.3, beside).c_str());
     }
     rows.clear();
-    plain::Stop();
+    support::StopSockets();
     VekExitInstance();
     return 0;
 }

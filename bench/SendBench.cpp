@@ -16,7 +16,7 @@
 using namespace bench;
 
 int main(int argc, char** argv) {
-    const long block = Option(argc, argv, "--block", plain::UnderWine() ? 200 : 2000);
+    const long block = Option(argc, argv, "--block", support::UnderWine() ? 200 : 2000);
     const int blocks = static_cast<int>(Option(argc, argv, "--blocks", 50));
     const int rounds = static_cast<int>(Option(argc, argv, "--rounds", 9));
     constexpr int kSize = 64;
@@ -24,16 +24,16 @@ int main(int argc, char** argv) {
         std::printf("VekInitInstance failed\n");
         return 1;
     }
-    plain::Start();
+    support::StartSockets();
 
     int sinkPort = 0;
-    const plain::Socket sink = OpenLoopback(&sinkPort);
-    const plain::Socket plainSocket = plain::OpenUdp(0, 0);
+    const support::Socket sink = OpenLoopback(&sinkPort);
+    const support::Socket plainSocket = support::OpenUdp(0, 0);
     CVekSend sender;
     // The send buffer raised as CVekSend raises it, never lowered.
-    if (plain::BufferSize(plainSocket, false) < kSocketBuffer)
-        plain::SetBufferSize(plainSocket, false, kSocketBuffer);
-    if (sink == plain::kNoSocket || plainSocket == plain::kNoSocket ||
+    if (support::BufferSize(plainSocket, false) < kSocketBuffer)
+        support::SetBufferSize(plainSocket, false, kSocketBuffer);
+    if (sink == support::kNoSocket || plainSocket == support::kNoSocket ||
         !sender.InitInstance(VEK_MODE_UNICAST, 0, 0)) {
         std::printf("set-up failed\n");
         return 1;
@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
     char payload[kSize] = {1};
     long failed[2] = {0, 0};
     const std::function<bool()> send[2] = {
-        [&] { return plain::SendTo(plainSocket, payload, kSize, kLoopback, sinkPort); },
+        [&] { return support::SendTo(plainSocket, payload, kSize, kLoopback, sinkPort); },
         [&] { return sender.Send(payload, kSize, sinkPort, kLoopback) == 1; },
     };
     // Seconds spent by each in one block of sends.
@@ -72,12 +72,12 @@ int main(int argc, char** argv) {
     std::printf("%-22s %-22s %8ld\n", "plain sendto", Format(SpreadOf(ns[0]), "%.0f").c_str(), failed[0]);
     std::printf("%-22s %-22s %8ld\n", "CVekSend::Send", Format(SpreadOf(ns[1]), "%.0f").c_str(), failed[1]);
     std::printf("\nTargets:\n  %s\n",
-                Verdict(plain::UnderWine() ? "Wine Send vs sendto" : "native Send vs sendto",
+                Verdict(support::UnderWine() ? "Wine Send vs sendto" : "native Send vs sendto",
                         SpreadOf(ratios), 1.05).c_str());
     sender.ExitInstance();
-    plain::Close(plainSocket);
-    plain::Close(sink);
-    plain::Stop();
+    support::Close(plainSocket);
+    support::Close(sink);
+    support::StopSockets();
     VekExitInstance();
     return 0;
 }

@@ -32,7 +32,7 @@ using faults::Call;
 namespace {
 
 constexpr unsigned kCaseSeconds = 20;  // a case still running then has hung
-constexpr int kPort = 47301;
+const int kPort = test::NextPort();  // the same in every case's child
 constexpr unsigned char kPattern = 0xA5;
 const unsigned long kLoopback = test::Ipv4("127.0.0.1");
 const unsigned long kGroup = test::Ipv4("239.255.42.99");
