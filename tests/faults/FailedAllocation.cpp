@@ -12,7 +12,7 @@ extern "C" void* __interceptor_malloc(size_t size) __attribute__((weak));
 
 extern "C" __attribute__((visibility("default"))) void* malloc(size_t size) noexcept {
     if (faults::Fails(faults::kMalloc, __builtin_return_address(0))) {
-        errno = faults::Error(faults::kMalloc);
+        errno = faults::FailingError();
         return nullptr;
     }
     return __interceptor_malloc ? __interceptor_malloc(size) : __libc_malloc(size);

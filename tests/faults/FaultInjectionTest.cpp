@@ -1,14 +1,16 @@
 // Every C library call that each exported call makes, failed in turn. A
-// first run of a scenario counts the library's calls; then, for each call
-// and each n up to its count, the scenario runs again with the nth call
-// failing as it really fails. Each case must end in a clean failure (0,
-// the object idle, the host's buffers untouched) or in a success that works
-// (a Run that returned 1 delivers, a sender that returned 1 sends), leave no
-// descriptor or thread once the object is ended, and work again once the
-// fault is gone. Each case runs in a child process of its own, so that a
+// first run of a scenario counts the library's calls; then, for each call,
+// each error a real failure of it gives and each n up to its count, the
+// scenario runs again with the nth call failing. Each case must end in a
+// clean failure (0, the object idle, the host's buffers untouched) or in a
+// success that works (a Run that returned 1 delivers, a sender that returned
+// 1 sends, every datagram is delivered once and a failed receive once as
+// -1), leave no descriptor or thread once the object is ended, and work
+// again once the fault is gone. Each case runs in a child process of its own, so that a
 // hang (ended by an alarm) or a sanitizer report fails that case alone.
 #include <gtest/gtest.h>
 
+#include <errno.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -32,7 +34,7 @@ using faults::Call;
 namespace {
 
 constexpr unsigned kCaseSeconds = 20;  // a case still running then has hung
-const int kPort = test::NextPort();  // the same in every case's child
+const int kPort = test::NextPort();    // the same in every case's child
 constexpr unsigned char kPattern = 0xA5;
 const unsigned long kLoopback = test::Ipv4("127.0.0.1");
 const unsigned long kGroup = test::Ipv4("239.255.42.99");
@@ -66,6 +68,8 @@ struct World {
     Outputs out;
     int expected = 0;  // a query's result without a fault
     Outputs expectedOut;
+    std::vector<std::string> sent;  // to the listener, in order
+    int failedReceives = 0;         // receives failed with a real error
 
     World() {
         member.JoinGroup("239.255.42.99", "127.0.0.1");
@@ -94,6 +98,7 @@ bool Arrives(test::Peer& at, const std::string& text) {
 // A datagram from the peer reaches the listener's callback.
 bool Delivers(World& w, const std::string& text, unsigned long to = kLoopback) {
     if (!w.peer.SendTo(text, to, kPort)) return false;
+    w.sent.push_back(text);
     for (std::size_t seen = 0; w.recorder.WaitFor(seen + 1); ++seen) {
         std::lock_guard<std::mutex> guard(w.recorder.lock);
         if (w.recorder.deliveries[seen].bytes == text) return true;
@@ -101,12 +106,27 @@ bool Delivers(World& w, const std::string& text, unsigned long to = kLoopback) {
     return false;
 }
 
-// The receive thread has entered its wait again (poll counted), so the next
-// datagram is announced by the wait, not found queued.
-bool WaitingAgain() {
+// The receive thread is in its wait, done with what came before: the calls
+// a scenario counts are then the same in every run.
+bool Parked() {
     for (int i = 0; i < 300; ++i, test::SleepMs(10))
-        if (faults::Counted().calls[faults::kPoll] > 0) return true;
+        if (faults::InsidePoll() > 0) return true;
     return false;
+}
+
+// Every datagram sent was delivered once, in order, and each receive that
+// failed with a real error once as -1; a receive that found nothing is never
+// delivered.
+bool DeliveredAsSent(World& w) {
+    std::lock_guard<std::mutex> guard(w.recorder.lock);
+    int failures = w.failedReceives;
+    std::vector<std::string> received;
+    for (const Delivery& d : w.recorder.deliveries)
+        if (d.length == -1)
+            --failures;
+        else
+            received.push_back(d.bytes);
+    return failures == 0 && received == w.sent;
 }
 
 // A listener whose wait ran out releases its port once its thread ends.
@@ -148,6 +168,7 @@ struct Scenario {
     bool (*idle)(World&);  // what a failed act must leave
     bool (*works)(World&);
     void (*finish)(World&);
+    bool deliversFailedReceives = false;  // else a failed receive is dropped
 };
 
 void Nothing(World&) {}
@@ -169,11 +190,17 @@ int RunListener(World& w) {
 template <unsigned long kMode>
 bool ListenerDelivers(World& w) {
     return BufferAsPromised(w.listener.endpoint, true) &&
-           Delivers(w, "works", kMode == VEK_MODE_MULTICAST ? kGroup : kLoopback);
+           Delivers(w, "works", kMode == VEK_MODE_MULTICAST ? kGroup : kLoopback) &&
+           DeliveredAsSent(w);
 }
-void RunningAndWarm(World& w) {
+void RunningAndParked(World& w) {
+    RunListener<VEK_MODE_UNICAST>(w);
+    Parked();
+}
+void WarmAndParked(World& w) {
     RunListener<VEK_MODE_MULTICAST>(w);
     Delivers(w, "warm");
+    Parked();
 }
 
 const Scenario kScenarios[] = {
@@ -202,11 +229,16 @@ const Scenario kScenarios[] = {
     {"RunMulticast", faults::kArmingThread, Nothing, RunListener<VEK_MODE_MULTICAST>,
      [](World& w) { return ListenerIdle(w.listener); }, ListenerDelivers<VEK_MODE_MULTICAST>,
      EndAll},
-    {"Delivery", faults::kOtherThreads, [](World& w) { RunListener<VEK_MODE_UNICAST>(w); },
-     [](World& w) { return Delivers(w, "first") && WaitingAgain() && Delivers(w, "next") ? 1 : 0; },
+    // Two datagrams, each announced by a wake-up and followed by the receive
+    // that finds the queue empty.
+    {"Delivery", faults::kOtherThreads, RunningAndParked,
+     [](World& w) {
+         return Delivers(w, "first") && Parked() && Delivers(w, "next") && Parked() ? 1 : 0;
+     },
      [](World&) { return false; },  // a running listener never goes silent
-     ListenerDelivers<VEK_MODE_UNICAST>, EndAll},
-    {"Stop", faults::kAnyThread, RunningAndWarm, [](World& w) { return w.listener.Stop(), 1; },
+     ListenerDelivers<VEK_MODE_UNICAST>, EndAll, true},
+    // A receive that fails during the stop is not delivered.
+    {"Stop", faults::kAnyThread, WarmAndParked, [](World& w) { return w.listener.Stop(), 1; },
      [](World&) { return false; },
      [](World& w) {
          const bool released = !w.listener.endpoint && !w.listener.thread && PortReleased();
@@ -247,9 +279,9 @@ struct Report {
     char problems[2048] = "";
 };
 
-// Runs the scenario once, failing the nth call of call (none when call is
-// kCallCount), and checks the outcome.
-void RunCase(const Scenario& s, Call call, int nth, Report* report) {
+// Runs the scenario once, failing the nth call of call with error (none
+// when call is kCallCount), and checks the outcome.
+void RunCase(const Scenario& s, Call call, int nth, int error, Report* report) {
     Problems problems;
     const test::Held before = test::CountHeld();
     {
@@ -258,11 +290,13 @@ void RunCase(const Scenario& s, Call call, int nth, Report* report) {
         if (call == faults::kCallCount)
             faults::Count(s.scope);
         else
-            faults::Fail(call, nth, nth, s.scope);
+            faults::Fail(call, nth, nth, s.scope, error);
         const int result = s.act(w);
         faults::Stop();
         report->counts = faults::Counted();
         report->failed = faults::Failed();
+        if (s.deliversFailedReceives && call == faults::kRecvfrom && error != EAGAIN)
+            w.failedReceives = report->failed;
         const bool counted = w.expected != 0 && result == w.expected;
         if (result == 1 || counted) {
             problems.Expect(s.works(w),
@@ -284,7 +318,7 @@ void RunCase(const Scenario& s, Call call, int nth, Report* report) {
 }
 
 // The case in a child process: "" when it passed, else what went wrong.
-std::string InChild(const Scenario& s, Call call, int nth, faults::Counts* counts) {
+std::string InChild(const Scenario& s, Call call, int nth, int error, faults::Counts* counts) {
     Report* report = static_cast<Report*>(
         mmap(nullptr, sizeof(Report), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
     if (report == MAP_FAILED) return "no shared memory";
@@ -294,7 +328,7 @@ std::string InChild(const Scenario& s, Call call, int nth, faults::Counts* count
     if (child == 0) {
         alarm(kCaseSeconds);
         try {
-            RunCase(s, call, nth, report);
+            RunCase(s, call, nth, error, report);
         } catch (...) {
             snprintf(report->problems, sizeof report->problems, "an exception left the library");
         }
@@ -323,17 +357,21 @@ class EveryFailedCall : public NetworkTest, public ::testing::WithParamInterface
 TEST_P(EveryFailedCall, FailsCleanlyOrWorksAndLeavesNothingBehind) {
     const Scenario& s = GetParam();
     faults::Counts counts;
-    ASSERT_EQ("", InChild(s, faults::kCallCount, 0, &counts)) << "without a fault";
+    ASSERT_EQ("", InChild(s, faults::kCallCount, 0, 0, &counts)) << "without a fault";
     std::string tally;
     int cases = 0;
-    for (int call = 0; call < faults::kCallCount; ++call) {
+    for (int c = 0; c < faults::kCallCount; ++c) {
+        const Call call = Call(c);
         const int n = counts.calls[call];
         if (!n) continue;
-        tally += std::string(" ") + faults::Name(Call(call)) + " " + std::to_string(n);
-        for (int nth = 1; nth <= n; ++nth, ++cases) {
-            const std::string outcome = InChild(s, Call(call), nth, nullptr);
-            EXPECT_EQ("", outcome) << s.name << " with " << faults::Name(Call(call)) << " call "
-                                   << nth << " of " << n << " failing";
+        tally += std::string(" ") + faults::Name(call) + " " + std::to_string(n);
+        for (const int error : {faults::Error(call), faults::OtherError(call)}) {
+            for (int nth = 1; error && nth <= n; ++nth, ++cases) {
+                const std::string outcome = InChild(s, call, nth, error, nullptr);
+                EXPECT_EQ("", outcome)
+                    << s.name << " with " << faults::Name(call) << " call " << nth << " of " << n
+                    << " failing with " << strerrorname_np(error);
+            }
         }
     }
     printf("%s: %d cases:%s\n", s.name, cases, tally.c_str());

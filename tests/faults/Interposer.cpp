@@ -21,35 +21,39 @@
 namespace faults {
 namespace {
 
-// What a real failure of each call looks like.
+// What a real failure of each call looks like: the usual error, and one the
+// library must tell apart from it, if any.
 struct Failure {
     const char* name;
     int error;
+    int other;
 };
-const Failure kFailures[] = {{"malloc", ENOMEM},
-                             {"socket", EMFILE},
-                             {"bind", EADDRINUSE},
-                             {"setsockopt", ENOBUFS},
-                             {"getsockopt", ENOBUFS},
-                             {"fcntl", EINVAL},
-                             {"ioctl", EINVAL},
-                             {"poll", ENOMEM},
-                             {"recvfrom", ENOMEM},
-                             {"sendto", ENOBUFS},
-                             {"shutdown", ENOTCONN},
-                             {"close", EIO},
-                             {"eventfd", EMFILE},
-                             {"read", EAGAIN},
-                             {"write", EAGAIN},
-                             {"open", EMFILE},
-                             {"fopen", EMFILE},
-                             {"pread", EINTR},
-                             {"pthread_create", EAGAIN},
-                             {"pthread_timedjoin_np", ETIMEDOUT},
-                             {"pthread_mutex_init", ENOMEM},
-                             {"pthread_mutex_lock", EINVAL},
-                             {"getifaddrs", ENOMEM},
-                             {"uname", EFAULT}};
+const Failure kFailures[] = {{"malloc", ENOMEM, 0},
+                             {"socket", EMFILE, 0},
+                             {"bind", EADDRINUSE, 0},
+                             {"setsockopt", ENOBUFS, 0},
+                             {"getsockopt", ENOBUFS, 0},
+                             {"fcntl", EINVAL, 0},
+                             {"ioctl", EINVAL, 0},
+                             {"poll", ENOMEM, EINTR},
+                             {"recvfrom", ENOMEM, EAGAIN},  // EAGAIN: nothing queued
+                             {"sendto", ENOBUFS, 0},
+                             {"shutdown", ENOTCONN, 0},
+                             {"close", EIO, 0},
+                             {"eventfd", EMFILE, 0},
+                             {"read", EAGAIN, 0},
+                             {"write", EAGAIN, 0},
+                             {"open", EMFILE, 0},
+                             {"fopen", EMFILE, 0},
+                             {"pread", EINTR, 0},
+                             {"pthread_create", EAGAIN, 0},
+                             {"pthread_timedjoin_np", ETIMEDOUT, 0},
+                             {"pthread_mutex_init", ENOMEM, 0},
+                             {"pthread_mutex_lock", EINVAL, 0},
+                             {"getifaddrs", ENOMEM, 0},
+                             {"uname", EFAULT, 0},
+                             {"clock_gettime", EINVAL, 0},
+                             {"syscall", EINTR, 0}};  // the futex calls
 static_assert(sizeof kFailures / sizeof *kFailures == kCallCount, "one failure for each call");
 
 // Atomics through the compiler's built-ins, which are always inline: an
@@ -63,11 +67,12 @@ int Add(int& value) { return __atomic_add_fetch(&value, 1, __ATOMIC_ACQ_REL); }
 int active = 0;
 int counted[kCallCount];
 int failedCalls = 0;
-int target = -1, first = 0, last = 0;
+int target = -1, first = 0, last = 0, error = 0;
 Scope scope = kAnyThread;
 pthread_t armingThread;
 
 int pausedTotal = 0, pausedLongest = 0;
+int insidePoll = 0;
 
 int startBuffers = 0;
 int shortenSends = 0;
@@ -92,8 +97,8 @@ int FindLibrary(dl_phdr_info* info, size_t, void* program) {
     return library ? 1 : 0;
 }
 
-void FindCode() {
-    if (codeHigh) return;
+// The library is loaded before the program starts: found once, then only read.
+__attribute__((constructor)) void FindCode() {
     bool program = false;
     if (dl_iterate_phdr(FindLibrary, &program) == 0) {
         program = true;
@@ -126,9 +131,8 @@ bool Fails(Call call, const void* caller) {
 
 namespace {
 
-void Arm(int call, int from, int to, Scope chosen) {
+void Arm(int call, int from, int to, Scope chosen, int chosenError) {
     Store(active, 0);
-    FindCode();
     for (int& c : counted) Store(c, 0);
     Store(failedCalls, 0);
     Store(pausedTotal, 0);
@@ -136,6 +140,7 @@ void Arm(int call, int from, int to, Scope chosen) {
     target = call;
     first = from;
     last = to;
+    error = chosenError ? chosenError : call >= 0 ? kFailures[call].error : 0;
     scope = chosen;
     armingThread = pthread_self();
     Store(active, 1);
@@ -150,8 +155,13 @@ Function Real(const char* name) {
 
 const char* Name(Call call) { return kFailures[call].name; }
 int Error(Call call) { return kFailures[call].error; }
-void Count(Scope chosen) { Arm(-1, 0, 0, chosen); }
-void Fail(Call call, int from, int to, Scope chosen) { Arm(call, from, to, chosen); }
+int OtherError(Call call) { return kFailures[call].other; }
+int FailingError() { return error; }
+void Count(Scope chosen) { Arm(-1, 0, 0, chosen, 0); }
+void Fail(Call call, int from, int to, Scope chosen, int chosenError) {
+    Arm(call, from, to, chosen, chosenError);
+}
+int InsidePoll() { return Load(insidePoll); }
 void Stop() { Store(active, 0); }
 int Failed() { return Load(failedCalls); }
 
@@ -161,14 +171,8 @@ Counts Counted() {
     return counts;
 }
 
-void StartSocketsWithBuffers(int bytes) {
-    FindCode();
-    Store(startBuffers, bytes);
-}
-void ShortenSends(bool shorten) {
-    FindCode();
-    Store(shortenSends, shorten);
-}
+void StartSocketsWithBuffers(int bytes) { Store(startBuffers, bytes); }
+void ShortenSends(bool shorten) { Store(shortenSends, shorten); }
 int MembershipsDropped() { return Load(drops); }
 
 Pauses Paused() {
@@ -184,11 +188,11 @@ using faults::Fails;
 
 #define FAIL_WITH_ERRNO(call, result)                       \
     if (Fails(faults::call, __builtin_return_address(0))) { \
-        errno = faults::Error(faults::call);                \
+        errno = faults::FailingError();                     \
         return result;                                      \
     }
 #define FAIL_WITH_RESULT(call) \
-    if (Fails(faults::call, __builtin_return_address(0))) return faults::Error(faults::call);
+    if (Fails(faults::call, __builtin_return_address(0))) return faults::FailingError();
 #define REAL(function) static const auto real = faults::Real<decltype(&::function)>(#function)
 #define INTERPOSED extern "C" __attribute__((visibility("default")))
 
@@ -251,7 +255,11 @@ INTERPOSED int ioctl(int fd, unsigned long request, ...) noexcept {
 INTERPOSED int poll(pollfd* fds, nfds_t count, int timeout) {
     FAIL_WITH_ERRNO(kPoll, -1);
     REAL(poll);
-    return real(fds, count, timeout);
+    const bool library = faults::FromLibrary(__builtin_return_address(0));
+    if (library) faults::Add(faults::insidePoll);
+    const int result = real(fds, count, timeout);
+    if (library) __atomic_sub_fetch(&faults::insidePoll, 1, __ATOMIC_ACQ_REL);
+    return result;
 }
 
 INTERPOSED ssize_t recvfrom(int s, void* buffer, size_t length, int flags, sockaddr* from,
@@ -370,4 +378,22 @@ INTERPOSED int uname(utsname* names) noexcept {
     FAIL_WITH_ERRNO(kUname, -1);
     REAL(uname);
     return real(names);
+}
+
+INTERPOSED int clock_gettime(clockid_t clock, timespec* time) noexcept {
+    FAIL_WITH_ERRNO(kClockGettime, -1);
+    REAL(clock_gettime);
+    return real(clock, time);
+}
+
+// The library calls it for futexes only, with at most six arguments.
+INTERPOSED long syscall(long number, ...) noexcept {
+    va_list arguments;
+    va_start(arguments, number);
+    long a[6];
+    for (long& argument : a) argument = va_arg(arguments, long);
+    va_end(arguments);
+    FAIL_WITH_ERRNO(kSyscall, -1);
+    REAL(syscall);
+    return real(number, a[0], a[1], a[2], a[3], a[4], a[5]);
 }

@@ -37,6 +37,8 @@ enum Call {
     kMutexLock,
     kGetifaddrs,
     kUname,
+    kClockGettime,
+    kSyscall,
     kCallCount
 };
 const char* Name(Call call);
@@ -51,18 +53,28 @@ struct Counts {
 // Counts from now on, failing nothing.
 void Count(Scope scope = kAnyThread);
 // Counts from now on, and fails the calls of call numbered first to last
-// (1 for the first call) with the error a real failure of it gives.
+// (1 for the first call) with error, else with Error(call).
 constexpr int kEveryLater = 1 << 30;
-void Fail(Call call, int first, int last, Scope scope = kAnyThread);
+void Fail(Call call, int first, int last, Scope scope = kAnyThread, int error = 0);
 // Stops counting and failing.
 void Stop();
 Counts Counted();
 int Failed();  // calls failed since the last Count or Fail
 
+// The errors a real failure of call gives, which the suite tries in turn:
+// the usual one first, then, for some calls, one the library must tell
+// apart from it (0 when there is none).
+int Error(Call call);
+int OtherError(Call call);
+
 // For the interposing definitions: counts one call made from caller and
 // tells whether it is to fail, and with which error.
 bool Fails(Call call, const void* caller);
-int Error(Call call);
+int FailingError();
+
+// The library's threads inside the system's poll right now: a receive
+// thread that is in its wait.
+int InsidePoll();
 
 // The pauses (nanosleep) the library took since the last Count or Fail, in
 // the same scope, in milliseconds.

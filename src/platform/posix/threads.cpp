@@ -73,8 +73,10 @@ void* Run(void* argument) {
     return nullptr;
 }
 
+// A clock that cannot be read leaves the time at zero: a deadline long past,
+// never a wait without end.
 timespec Deadline(DWORD milliseconds) {
-    timespec t;
+    timespec t{};
     clock_gettime(CLOCK_REALTIME, &t);
     const long nanoseconds = t.tv_nsec + static_cast<long>(milliseconds % 1000) * 1000000;
     t.tv_sec += static_cast<time_t>(milliseconds / 1000 + nanoseconds / 1000000000);
