@@ -6,6 +6,7 @@
 // the POSIX layer only, with the C library calls interposed.
 #include <gtest/gtest.h>
 
+#include <errno.h>
 #include <pthread.h>
 
 #include <atomic>
@@ -17,6 +18,7 @@
 #include "messaging/Recorder.h"
 #include "platform/posix/seams.h"
 #include "support/Network.h"
+#include "transport/UdpEndpoint.h"
 
 namespace seam = win::seam;
 
@@ -175,4 +177,14 @@ TEST_F(FailurePath, AThreadThatCannotBeResumedFailsRunWithNothingLeftOpen) {
     ASSERT_TRUE(!listener->thread || Stops(listener));
     delete listener;
     ExpectReleased();
+}
+
+// A signal that interrupts the wait is not a failed wait: the listener would
+// pause for one.
+TEST_F(FailurePath, AWaitInterruptedByASignalIsResumedNotFailed) {
+    CUdpEndpoint endpoint;  // owns two fresh events
+    const WSAEVENT events[2] = {endpoint.netEvent, endpoint.stopEvent};
+    faults::Fail(faults::kPoll, 1, 1, faults::kArmingThread, EINTR);
+    EXPECT_EQ(WSA_WAIT_TIMEOUT, WSAWaitForMultipleEvents(2, events, FALSE, 0, FALSE));
+    EXPECT_EQ(1, faults::Failed()) << "the wait was never interrupted";
 }

@@ -68,6 +68,14 @@ private:
     int perms_ = 0;
 };
 
+// pread, resumed when a signal interrupts it.
+ssize_t ReadAt(int descriptor, char* buffer, size_t size, off_t offset) {
+    ssize_t n;
+    while ((n = ::pread(descriptor, buffer, size, offset)) < 0 && errno == EINTR) {
+    }
+    return n;
+}
+
 // Reads the mappings in ascending order of address (the kernel's order)
 // until visit returns false; false when they could not be read. Each read
 // continues where the last ended, so the kernel goes on from there.
@@ -77,8 +85,7 @@ bool ReadMappings(int descriptor, Visit visit) {
     LineReader reader;
     Mapping m;
     for (off_t offset = 0;;) {
-        const ssize_t n = ::pread(descriptor, chunk, sizeof chunk, offset);
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n = ReadAt(descriptor, chunk, sizeof chunk, offset);
         if (n <= 0) return n == 0;
         offset += n;
         for (ssize_t i = 0; i < n; ++i)
@@ -136,7 +143,7 @@ namespace win {
 int OpenMappings() {
     const int descriptor = ::open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
     char first;
-    if (descriptor >= 0 && ::pread(descriptor, &first, 1, 0) != 1) {
+    if (descriptor >= 0 && ReadAt(descriptor, &first, 1, 0) != 1) {
         ::close(descriptor);
         return -1;
     }
