@@ -191,11 +191,50 @@ using faults::Fails;
         errno = faults::FailingError();                     \
         return result;                                      \
     }
-#define FAIL_WITH_RESULT(call) \
-    if (Fails(faults::call, __builtin_return_address(0))) return faults::FailingError();
 #define REAL(function) static const auto real = faults::Real<decltype(&::function)>(#function)
 #define INTERPOSED extern "C" __attribute__((visibility("default")))
 
+// A call that fails (returns failed, errno set) or goes on to the next
+// definition; kind is the system's own exception specification.
+#define PASS_ON(call, failed, type, name, parameters, arguments, kind) \
+    INTERPOSED type name parameters kind {                             \
+        FAIL_WITH_ERRNO(call, failed);                                 \
+        REAL(name);                                                    \
+        return real arguments;                                         \
+    }
+// The same for a call that returns its error instead of setting errno.
+#define PASS_ON_RESULT(call, name, parameters, arguments, kind)                              \
+    INTERPOSED int name parameters kind {                                                    \
+        if (Fails(faults::call, __builtin_return_address(0))) return faults::FailingError(); \
+        REAL(name);                                                                          \
+        return real arguments;                                                               \
+    }
+
+PASS_ON(kBind, -1, int, bind, (int s, const sockaddr* a, socklen_t n), (s, a, n), noexcept)
+PASS_ON(kGetsockopt, -1, int, getsockopt, (int s, int l, int o, void* v, socklen_t* n),
+        (s, l, o, v, n), noexcept)
+PASS_ON(kRecvfrom, -1, ssize_t, recvfrom,
+        (int s, void* b, size_t n, int f, sockaddr* from, socklen_t* fromLength),
+        (s, b, n, f, from, fromLength), )
+PASS_ON(kShutdown, -1, int, shutdown, (int s, int how), (s, how), noexcept)
+PASS_ON(kEventfd, -1, int, eventfd, (unsigned int initial, int f), (initial, f), noexcept)
+PASS_ON(kRead, -1, ssize_t, read, (int fd, void* b, size_t n), (fd, b, n), )
+PASS_ON(kWrite, -1, ssize_t, write, (int fd, const void* b, size_t n), (fd, b, n), )
+PASS_ON(kFopen, nullptr, FILE*, fopen, (const char* path, const char* mode), (path, mode), )
+PASS_ON(kPread, -1, ssize_t, pread, (int fd, void* b, size_t n, off_t at), (fd, b, n, at), )
+PASS_ON(kGetifaddrs, -1, int, getifaddrs, (ifaddrs * *list), (list), noexcept)
+PASS_ON(kUname, -1, int, uname, (utsname * names), (names), noexcept)
+PASS_ON(kClockGettime, -1, int, clock_gettime, (clockid_t c, timespec* t), (c, t), noexcept)
+PASS_ON_RESULT(kThreadCreate, pthread_create,
+               (pthread_t * t, const pthread_attr_t* a, void* (*start)(void*), void* argument),
+               (t, a, start, argument), noexcept)
+PASS_ON_RESULT(kThreadJoin, pthread_timedjoin_np, (pthread_t t, void** r, const timespec* d),
+               (t, r, d), )
+PASS_ON_RESULT(kMutexInit, pthread_mutex_init, (pthread_mutex_t * m, const pthread_mutexattr_t* a),
+               (m, a), noexcept)
+PASS_ON_RESULT(kMutexLock, pthread_mutex_lock, (pthread_mutex_t * m), (m), noexcept)
+
+// The calls that do more: variadic ones, and those that also observe.
 INTERPOSED int socket(int domain, int type, int protocol) noexcept {
     FAIL_WITH_ERRNO(kSocket, -1);
     REAL(socket);
@@ -209,12 +248,6 @@ INTERPOSED int socket(int domain, int type, int protocol) noexcept {
     return s;
 }
 
-INTERPOSED int bind(int s, const sockaddr* address, socklen_t length) noexcept {
-    FAIL_WITH_ERRNO(kBind, -1);
-    REAL(bind);
-    return real(s, address, length);
-}
-
 INTERPOSED int setsockopt(int s, int level, int option, const void* value,
                           socklen_t length) noexcept {
     FAIL_WITH_ERRNO(kSetsockopt, -1);
@@ -224,12 +257,6 @@ INTERPOSED int setsockopt(int s, int level, int option, const void* value,
         faults::FromLibrary(__builtin_return_address(0)))
         faults::Add(faults::drops);
     return result;
-}
-
-INTERPOSED int getsockopt(int s, int level, int option, void* value, socklen_t* length) noexcept {
-    FAIL_WITH_ERRNO(kGetsockopt, -1);
-    REAL(getsockopt);
-    return real(s, level, option, value, length);
 }
 
 INTERPOSED int fcntl(int fd, int command, ...) {
@@ -262,13 +289,6 @@ INTERPOSED int poll(pollfd* fds, nfds_t count, int timeout) {
     return result;
 }
 
-INTERPOSED ssize_t recvfrom(int s, void* buffer, size_t length, int flags, sockaddr* from,
-                            socklen_t* fromLength) {
-    FAIL_WITH_ERRNO(kRecvfrom, -1);
-    REAL(recvfrom);
-    return real(s, buffer, length, flags, from, fromLength);
-}
-
 INTERPOSED ssize_t sendto(int s, const void* data, size_t length, int flags, const sockaddr* to,
                           socklen_t toLength) {
     FAIL_WITH_ERRNO(kSendto, -1);
@@ -278,36 +298,12 @@ INTERPOSED ssize_t sendto(int s, const void* data, size_t length, int flags, con
     return real(s, data, shorten ? length - 1 : length, flags, to, toLength);
 }
 
-INTERPOSED int shutdown(int s, int how) noexcept {
-    FAIL_WITH_ERRNO(kShutdown, -1);
-    REAL(shutdown);
-    return real(s, how);
-}
-
 // Linux releases the descriptor even when close reports an error.
 INTERPOSED int close(int fd) {
     REAL(close);
     const int result = real(fd);
     FAIL_WITH_ERRNO(kClose, -1);
     return result;
-}
-
-INTERPOSED int eventfd(unsigned int initial, int flags) noexcept {
-    FAIL_WITH_ERRNO(kEventfd, -1);
-    REAL(eventfd);
-    return real(initial, flags);
-}
-
-INTERPOSED ssize_t read(int fd, void* buffer, size_t length) {
-    FAIL_WITH_ERRNO(kRead, -1);
-    REAL(read);
-    return real(fd, buffer, length);
-}
-
-INTERPOSED ssize_t write(int fd, const void* data, size_t length) {
-    FAIL_WITH_ERRNO(kWrite, -1);
-    REAL(write);
-    return real(fd, data, length);
 }
 
 INTERPOSED int open(const char* path, int flags, ...) {
@@ -320,18 +316,6 @@ INTERPOSED int open(const char* path, int flags, ...) {
     return real(path, flags, mode);
 }
 
-INTERPOSED FILE* fopen(const char* path, const char* mode) {
-    FAIL_WITH_ERRNO(kFopen, nullptr);
-    REAL(fopen);
-    return real(path, mode);
-}
-
-INTERPOSED ssize_t pread(int fd, void* buffer, size_t length, off_t offset) {
-    FAIL_WITH_ERRNO(kPread, -1);
-    REAL(pread);
-    return real(fd, buffer, length, offset);
-}
-
 INTERPOSED int nanosleep(const timespec* request, timespec* remaining) {
     if (faults::Observed(__builtin_return_address(0))) {
         const int ms = static_cast<int>(request->tv_sec * 1000 + request->tv_nsec / 1000000);
@@ -340,50 +324,6 @@ INTERPOSED int nanosleep(const timespec* request, timespec* remaining) {
     }
     REAL(nanosleep);
     return real(request, remaining);
-}
-
-INTERPOSED int pthread_create(pthread_t* thread, const pthread_attr_t* attributes,
-                              void* (*start)(void*), void* argument) noexcept {
-    FAIL_WITH_RESULT(kThreadCreate);
-    REAL(pthread_create);
-    return real(thread, attributes, start, argument);
-}
-
-INTERPOSED int pthread_timedjoin_np(pthread_t thread, void** result, const timespec* deadline) {
-    FAIL_WITH_RESULT(kThreadJoin);
-    REAL(pthread_timedjoin_np);
-    return real(thread, result, deadline);
-}
-
-INTERPOSED int pthread_mutex_init(pthread_mutex_t* mutex,
-                                  const pthread_mutexattr_t* attributes) noexcept {
-    FAIL_WITH_RESULT(kMutexInit);
-    REAL(pthread_mutex_init);
-    return real(mutex, attributes);
-}
-
-INTERPOSED int pthread_mutex_lock(pthread_mutex_t* mutex) noexcept {
-    FAIL_WITH_RESULT(kMutexLock);
-    REAL(pthread_mutex_lock);
-    return real(mutex);
-}
-
-INTERPOSED int getifaddrs(ifaddrs** list) noexcept {
-    FAIL_WITH_ERRNO(kGetifaddrs, -1);
-    REAL(getifaddrs);
-    return real(list);
-}
-
-INTERPOSED int uname(utsname* names) noexcept {
-    FAIL_WITH_ERRNO(kUname, -1);
-    REAL(uname);
-    return real(names);
-}
-
-INTERPOSED int clock_gettime(clockid_t clock, timespec* time) noexcept {
-    FAIL_WITH_ERRNO(kClockGettime, -1);
-    REAL(clock_gettime);
-    return real(clock, time);
 }
 
 // The library calls it for futexes only, with at most six arguments.
