@@ -72,6 +72,9 @@ public:
     // Closes the decision; false when Stop's wait ended during it.
     bool EndDecision() { return !(handoff.FetchAnd(~kDeciding) & kStopped); }
 
+    // Stop's wait is over: nothing more is delivered, so the thread ends.
+    bool Stopped() const { return handoff.Load() & kStopped; }
+
     // Marks the end of Stop's wait and waits out a decision in progress (and
     // a thread that has not read its endpoint yet), or the thread's end.
     // Decisions take microseconds; each pause is a short wait for the thread.
@@ -294,9 +297,11 @@ unsigned long CVekListen::ThreadProc() {
         const Wake wake = AwaitWake(own, events);
         // A stop ends the thread once the queue is empty. (Wine re-arms the
         // network event late, so its stop can win the wait while datagrams
-        // are queued.)
+        // are queued.) So does the end of Stop's wait: a Stop that could not
+        // signal shuts the socket down, which leaves it readable with nothing
+        // to read, and a wait would wake at once for ever.
         const bool stopping = wake == kStopping;
-        if (!DeliverQueued(*this, own, buffer, stopping) || stopping) break;
+        if (!DeliverQueued(*this, own, buffer, stopping) || stopping || own->Stopped()) break;
     }
     own->LetGo();
     return 0;

@@ -141,28 +141,34 @@ TEST_F(FailurePath, AWaitThatKeepsFailingStillEndsWithinStopsWait) {
     ExpectReleased();
 }
 
-// A datagram is queued when Stop cannot signal: Stop ends the thread some
-// other way, and neither it nor what the wake-up reads is delivered.
+// Stop cannot signal, with the thread in its wait, or held in a callback
+// with a datagram queued behind it: Stop ends the thread some other way, and
+// nothing more is delivered.
 TEST_F(FailurePath, AStopSignalThePlatformRefusesStillEndsTheThreadWithoutADelivery) {
-    {
-        Gate gate;
-        CVekListen listener;
-        ASSERT_EQ(1, listener.Run(VEK_MODE_MULTICAST, HoldAtGate, port, 0, group, &gate));
-        ASSERT_TRUE(peer.SendTo("held", loopback, port));
-        for (int i = 0; i < 300 && !gate.entered; ++i) test::SleepMs(10);
-        ASSERT_EQ(1, gate.entered.load());
-        ASSERT_TRUE(peer.SendTo("queued", loopback, port));
-        faults::Fail(faults::kWrite, 1, faults::kEveryLater);
-        auto opened = std::async(std::launch::async, [&gate] {
-            test::SleepMs(200);
-            gate.open = true;
-        });
-        ASSERT_TRUE(Stops(&listener));
-        EXPECT_GE(faults::Failed(), 1) << "the stop signal was never refused";
-        ASSERT_TRUE(gate.WaitLeft());
-        EXPECT_EQ(1, gate.entered.load()) << "a delivery followed a refused stop signal";
+    for (const bool held : {false, true}) {
+        SCOPED_TRACE(held ? "held in a callback" : "in its wait");
+        {
+            Gate gate;
+            CVekListen listener;
+            ASSERT_EQ(1, listener.Run(VEK_MODE_MULTICAST, HoldAtGate, port, 0, group, &gate));
+            if (held) ASSERT_TRUE(peer.SendTo("held", loopback, port));
+            for (int i = 0; i < 300 && (held ? !gate.entered : !faults::InsidePoll()); ++i)
+                test::SleepMs(10);
+            ASSERT_EQ(held ? 1 : 0, gate.entered.load());
+            if (held) ASSERT_TRUE(peer.SendTo("queued", loopback, port));
+            faults::Fail(faults::kWrite, 1, faults::kEveryLater);
+            auto opened = std::async(std::launch::async, [&gate] {
+                test::SleepMs(200);
+                gate.open = true;
+            });
+            ASSERT_TRUE(Stops(&listener));
+            EXPECT_GE(faults::Failed(), 1) << "the stop signal was never refused";
+            faults::Stop();
+            ASSERT_TRUE(gate.WaitLeft());
+            EXPECT_EQ(held ? 1 : 0, gate.entered.load()) << "a delivery followed";
+        }
+        ExpectReleased();
     }
-    ExpectReleased();
 }
 
 TEST_F(FailurePath, AThreadThatCannotBeResumedFailsRunWithNothingLeftOpen) {
