@@ -195,7 +195,7 @@ using faults::Fails;
 #define INTERPOSED extern "C" __attribute__((visibility("default")))
 
 // A call that fails (returns failed, errno set) or goes on to the next
-// definition; kind is the system's own exception specification.
+// definition; kind is noexcept where the system declares it so.
 #define PASS_ON(call, failed, type, name, parameters, arguments, kind) \
     INTERPOSED type name parameters kind {                             \
         FAIL_WITH_ERRNO(call, failed);                                 \
