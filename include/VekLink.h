@@ -9,10 +9,10 @@
  * - Ports (PortNumber) are plain integers in host byte order. A port outside
  *   0..65535 is refused (the call fails); it is never truncated.
  * - Calls that report an outcome return 1 for success and 0 for failure. The
- *   library throws no exceptions, logs nothing and adds no error codes of its
- *   own: after a failure the platform's last-error value (WSAGetLastError /
- *   GetLastError on Windows, errno natively) is left as the failing platform
- *   call set it.
+ *   library throws no exceptions (natively it links nothing that throws or
+ *   aborts), logs nothing and adds no error codes of its own: after a
+ *   failure the platform's last-error value (WSAGetLastError / GetLastError
+ *   on Windows, errno natively) is left as the failing platform call set it.
  * - Datagrams carry exactly the host's bytes: no header, no framing, no retry.
  *   Any UDP peer can talk to a sender or listener of this library.
  * - Call VekInitInstance once before anything that opens a socket (senders,
@@ -100,7 +100,8 @@ VEK_API int VekExitInstance(void);
 /*
  * Copies the host name as the socket layer reports it into buffer, which must
  * hold VEK_HOST_NAME_SIZE (64) bytes. Needs VekInitInstance. Returns 1 with a NUL-terminated name,
- * or 0 (socket layer not started, or a name longer than 63 characters).
+ * or 0 (socket layer not started, or a name longer than 63 characters);
+ * natively nothing is written then.
  */
 VEK_API int VekGetHostName(char* buffer);
 
@@ -108,8 +109,8 @@ VEK_API int VekGetHostName(char* buffer);
  * Copies the operating system's computer name (natively, the kernel's node
  * name) into buffer, whose capacity in characters is size. Does not need
  * VekInitInstance. Returns nonzero with a NUL-terminated name, or 0 when the
- * call fails (size smaller than the name's length plus one included). The
- * name's length is not reported.
+ * call fails (size smaller than the name's length plus one included), with
+ * nothing written into buffer. The name's length is not reported.
  */
 VEK_API int VekGetCompName(char* buffer, unsigned long size);
 
@@ -172,7 +173,8 @@ public:
     /*
      * Opens a UDP socket bound to a platform-chosen port on interfaceAddress
      * (0 = any interface) with a send buffer of at least 65536 bytes (a
-     * larger platform default is kept). In mode 2 it also
+     * larger platform default is kept; a buffer whose size cannot be read
+     * fails the set-up). In mode 2 it also
      * joins group, which makes interfaceAddress the outgoing interface for
      * multicast (0 leaves the platform's default). group is ignored in other
      * modes. A sender that is already set up is ended first.
@@ -222,7 +224,8 @@ public:
      * Binds port (0 = platform's choice) on interfaceAddress (0 = all
      * interfaces), joins group when mode is 2, raises the socket's receive
      * buffer to at least 65536 bytes (a larger buffer, such as Linux's
-     * default of 212992, is kept) and starts the receive thread, which calls
+     * default of 212992, is kept; one whose size cannot be read fails the
+     * Run) and starts the receive thread, which calls
      * callback(data, length, context, sourceAddress, sourcePort) once for
      * every datagram. Any mode other than 2 listens as unicast; group is
      * recorded in every mode but joined only in mode 2. The port must be
@@ -238,8 +241,11 @@ public:
      * The callback is called only when its address is executable code: null,
      * data, stack and inaccessible addresses end the receive thread at the
      * first datagram, without a call; the listener stays running until Stop.
+     * A failed wait on the receive thread is tried again after a pause that
+     * grows from 1 to 100 ms, during which Stop still ends the thread at once.
      * Needs VekInitInstance. Returns 1; 0 when the listener is already
-     * running or anything fails, with nothing left open.
+     * running or anything fails (a receive thread that cannot be started
+     * included), with nothing left open and the recorded fields unchanged.
      */
     int Run(unsigned long mode, ReceiveCallback callback, int port,
             unsigned long interfaceAddress, unsigned long group, void* context);
@@ -255,6 +261,10 @@ public:
      * finish; the socket is then closed when it returns, and what arrives
      * meanwhile is dropped. Such a callback can overlap the deliveries of a
      * later Run on the same object.
+     * Stop always returns, also when the receive thread has already ended or
+     * was ended from outside. Should the platform refuse to signal the
+     * receive thread, Stop shuts the socket down to wake it (natively) and
+     * nothing more is delivered, queued datagrams included.
      */
     void Stop();
 

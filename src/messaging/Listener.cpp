@@ -12,9 +12,12 @@
 //   - kDeciding: the thread is deciding on one delivery: copying the callback
 //     and context out of the listener and checking that the callback is code;
 //   - kStopped: Stop's wait is over; no delivery is decided after it.
-// Stop returns only once kStarted is set and kDeciding is clear, so after
-// Stop the thread never touches the listener object again, and a decision
-// that Stop overlapped ends without a call.
+// Stop returns only once kStarted is set and kDeciding is clear, or once the
+// thread has ended in whatever state it left the word (it never ran, or was
+// ended from outside), so after Stop the thread never touches the listener
+// object again, and a decision that Stop overlapped ends without a call. A
+// thread that has ended holds nothing: Stop then releases the endpoint
+// whatever the references say.
 // The endpoint is defined before the public header declares it: mingw would
 // otherwise export its type information along with the exported classes.
 #include "transport/UdpEndpoint.h"
@@ -27,6 +30,9 @@ namespace {
 constexpr unsigned kStarted = 1, kDeciding = 2, kStopped = 4;
 constexpr unsigned kReference = 8;  // the reference count sits above the flags
 constexpr DWORD kStopWaitMilliseconds = 1000;
+constexpr int kSignalAttempts = 3;
+constexpr DWORD kLongestPause = 100;  // ms between retries of a failed wait
+constexpr DWORD kResumeFailed = static_cast<DWORD>(-1);
 
 // The hand-off word, over the atomic built-ins that GCC and clang share: the
 // Microsoft-ABI build has no C++ library to take std::atomic from.
@@ -66,15 +72,35 @@ public:
     // Closes the decision; false when Stop's wait ended during it.
     bool EndDecision() { return !(handoff.FetchAnd(~kDeciding) & kStopped); }
 
+    // Stop's wait is over: nothing more is delivered, so the thread ends.
+    bool Stopped() const { return handoff.Load() & kStopped; }
+
     // Marks the end of Stop's wait and waits out a decision in progress (and
-    // a thread that has not read its endpoint yet). Decisions take
-    // microseconds; the pause grows only if one is held up.
-    void MarkStopped() {
-        unsigned state = handoff.FetchOr(kStopped);
-        for (int spins = 0; !(state & kStarted) || (state & kDeciding); ++spins) {
-            Sleep(spins < 64 ? 0 : 1);
-            state = handoff.Load();
-        }
+    // a thread that has not read its endpoint yet), or the thread's end.
+    // Decisions take microseconds; each pause is a short wait for the thread.
+    // True when the thread has ended.
+    bool MarkStopped(HANDLE thread) {
+        for (unsigned state = handoff.FetchOr(kStopped); !(state & kStarted) || (state & kDeciding);
+             state = handoff.Load())
+            if (WaitForSingleObject(thread, 1) == WAIT_OBJECT_0) return true;
+        return false;
+    }
+
+    // Signals the stop event, trying again should the platform refuse.
+    bool SignalStop() {
+        for (int attempt = 0; attempt < kSignalAttempts; ++attempt)
+            if (WSASetEvent(stopEvent)) return true;
+        return false;
+    }
+
+    // Ends the receive thread when the stop event cannot be signalled: no
+    // decision starts once the word is marked, and shutting the socket down
+    // wakes the wait natively (whatever the wait then reads is not
+    // delivered). True when the thread has ended.
+    bool StopWithoutSignal(HANDLE thread) {
+        if (MarkStopped(thread)) return true;
+        shutdown(GetSocket(), SD_RECEIVE);
+        return WaitForSingleObject(thread, kStopWaitMilliseconds) == WAIT_OBJECT_0;
     }
 
 private:
@@ -101,7 +127,18 @@ bool IsCallable(ReceiveCallback callback) {
            !(page.Protect & (PAGE_GUARD | PAGE_NOACCESS));
 }
 
-enum Wake { kNetwork, kStopping, kWaitFailed };
+enum Wake { kNetwork, kStopping };
+
+// The pause after a failed wait, spent waiting for the stop event alone; true
+// when Stop signalled. Should that wait fail too, the pause is still taken.
+// Each pause doubles the next, up to kLongestPause.
+bool PauseUntilStop(WSAEVENT stopEvent, DWORD* pause) {
+    const DWORD signalled = WSAWaitForMultipleEvents(1, &stopEvent, FALSE, *pause, FALSE);
+    if (signalled == WSA_WAIT_EVENT_0) return true;
+    if (signalled != WSA_WAIT_TIMEOUT) Sleep(*pause);
+    *pause = *pause * 2 < kLongestPause ? *pause * 2 : kLongestPause;
+    return false;
+}
 
 // Waits until the socket may have a datagram or Stop signals. The recorded
 // network events are read and cleared and the event reset, but the socket is
@@ -109,11 +146,16 @@ enum Wake { kNetwork, kStopping, kWaitFailed };
 // enumeration and the reset sets the event only for the reset to clear it,
 // and with its FD_READ already reported no further notice comes until the
 // next receive. The receive that follows every wake-up closes that window;
-// when nothing is queued it costs one failed receive.
+// when nothing is queued it costs one failed receive. A failed wait is tried
+// again after a pause, so a transient failure neither silences the listener
+// nor spins.
 Wake AwaitWake(CUdpEndpoint* endpoint, const WSAEVENT (&events)[2]) {
-    const DWORD signalled = WSAWaitForMultipleEvents(2, events, FALSE, WSA_INFINITE, FALSE);
-    if (signalled == WSA_WAIT_EVENT_0 + 1) return kStopping;
-    if (signalled != WSA_WAIT_EVENT_0) return kWaitFailed;  // ends the thread, never spins
+    for (DWORD pause = 1;;) {
+        const DWORD signalled = WSAWaitForMultipleEvents(2, events, FALSE, WSA_INFINITE, FALSE);
+        if (signalled == WSA_WAIT_EVENT_0) break;
+        if (signalled == WSA_WAIT_EVENT_0 + 1 || PauseUntilStop(events[1], &pause))
+            return kStopping;
+    }
     WSANETWORKEVENTS recorded = {};
     WSAEnumNetworkEvents(endpoint->GetSocket(), endpoint->netEvent, &recorded);
     WSAResetEvent(endpoint->netEvent);
@@ -214,6 +256,9 @@ int CVekListen::Run(unsigned long newMode, ReceiveCallback newCallback, int newP
         ReleaseEndpoint(created);
         return 0;
     }
+    // Every field is set before the thread runs: its callback may call Stop.
+    // A copy keeps what a failed resume must put back.
+    const CVekListen recorded(*this);
     endpoint = created;
     thread = started;
     callback = newCallback;
@@ -222,7 +267,17 @@ int CVekListen::Run(unsigned long newMode, ReceiveCallback newCallback, int newP
     port = newPort;
     context = newContext;
     groupAddress = group;
-    ResumeThread(started);
+    if (ResumeThread(started) == kResumeFailed) {
+        // Never resumed, the thread never ran: closing its handle does not end
+        // it on Windows, so it is ended first.
+        TerminateThread(started, 0);
+        CloseHandle(started);
+        endpoint = nullptr;
+        thread = nullptr;
+        *this = recorded;
+        ReleaseEndpoint(created);
+        return 0;
+    }
     return 1;
 }
 
@@ -240,12 +295,13 @@ unsigned long CVekListen::ThreadProc() {
     const WSAEVENT events[2] = {own->netEvent, own->stopEvent};
     for (;;) {
         const Wake wake = AwaitWake(own, events);
-        if (wake == kWaitFailed) break;
         // A stop ends the thread once the queue is empty. (Wine re-arms the
         // network event late, so its stop can win the wait while datagrams
-        // are queued.)
+        // are queued.) So does the end of Stop's wait: a Stop that could not
+        // signal shuts the socket down, which leaves it readable with nothing
+        // to read, and a wait would wake at once for ever.
         const bool stopping = wake == kStopping;
-        if (!DeliverQueued(*this, own, buffer, stopping) || stopping) break;
+        if (!DeliverQueued(*this, own, buffer, stopping) || stopping || own->Stopped()) break;
     }
     own->LetGo();
     return 0;
@@ -254,11 +310,15 @@ unsigned long CVekListen::ThreadProc() {
 void CVekListen::Stop() {
     if (!thread) return;
     ListenEndpoint* own = AsListenEndpoint(endpoint);
-    WSASetEvent(own->stopEvent);
-    WaitForSingleObject(thread, kStopWaitMilliseconds);
+    const bool ended = own->SignalStop()
+                           ? WaitForSingleObject(thread, kStopWaitMilliseconds) == WAIT_OBJECT_0 ||
+                                 own->MarkStopped(thread)
+                           : own->StopWithoutSignal(thread);
     CloseHandle(thread);
     thread = nullptr;
-    own->MarkStopped();
     endpoint = nullptr;
-    own->LetGo();
+    if (ended)
+        ReleaseEndpoint(own);
+    else
+        own->LetGo();
 }

@@ -79,12 +79,14 @@ int CUdpEndpoint::SetRecvBuffer(int size) { return RaiseBuffer(SO_RCVBUF, size);
 
 int CUdpEndpoint::RaiseBuffer(int option, int size) {
     // Linux already gives every socket 212992 bytes each way; setting 65536
-    // there would shrink the buffer, and lose more of a burst.
+    // there would shrink the buffer, and lose more of a burst. A size that
+    // cannot be read fails the set-up and leaves the buffer as it was.
     int current = 0;
     socklen_t length = sizeof current;
-    if (getsockopt(socket, SOL_SOCKET, option, reinterpret_cast<char*>(&current), &length) == 0 &&
-        length == sizeof current && current >= size)
-        return 1;
+    if (getsockopt(socket, SOL_SOCKET, option, reinterpret_cast<char*>(&current), &length) != 0 ||
+        length != sizeof current)
+        return 0;
+    if (current >= size) return 1;
     return setsockopt(socket, SOL_SOCKET, option, reinterpret_cast<const char*>(&size),
                       sizeof size) == 0 ? 1 : 0;
 }

@@ -38,7 +38,8 @@ public:
     int RecvFrom(void* buffer, int* length, unsigned long* sourceAddress, int* sourcePort);
     void Close();
     // Raise the socket's send or receive buffer to at least size bytes; a
-    // buffer the platform already made that large is left as it is.
+    // buffer the platform already made that large, or whose size cannot be
+    // read (a failure), is left as it is.
     int SetSendBuffer(int size);
     int SetRecvBuffer(int size);
     // Ties netEvent to the socket for eventMask; the socket becomes

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -36,8 +37,11 @@ TEST(CompName, WorksWithoutStartUpAndNeedsRoomForTheTerminator) {
     EXPECT_STREQ(expected.c_str(), buffer.data());
     EXPECT_NE(0, VekGetCompName(buffer.data(), static_cast<unsigned long>(expected.size() + 1)))
         << "name and terminator fit exactly";
+    std::fill(buffer.begin(), buffer.end(), 0x7F);
     EXPECT_EQ(0, VekGetCompName(buffer.data(), static_cast<unsigned long>(expected.size())))
         << "no room for the terminator";
+    EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](char c) { return c == 0x7F; }))
+        << "a failed call wrote into the buffer";
     EXPECT_EQ(0, VekGetCompName(nullptr, 256)) << "a null buffer is refused, not written";
 }
 

@@ -66,11 +66,19 @@ TEST_F(ListenerLifecycle, CopiesOfARunningListenerAreIdleAndAssignmentStopsTheTa
         EXPECT_EQ(group, copy.groupAddress);
         EXPECT_EQ(&recorder, copy.context);
     }  // destroying the idle copy must not touch the running listener
+    // Every recorded field differs between the two before the assignment.
+    Gate gate;
     CVekListen target;
-    ASSERT_EQ(1, target.Run(VEK_MODE_UNICAST, Record, targetPort, 0, 0, &recorder));
+    ASSERT_EQ(1, target.Run(VEK_MODE_MULTICAST, HoldAtGate, targetPort, loopback,
+                            test::Ipv4("239.255.42.100"), &gate));
     target = running;
     EXPECT_EQ(nullptr, target.thread);
     EXPECT_EQ(port, target.port);
+    EXPECT_EQ(1ul, target.mode);
+    EXPECT_EQ(&Record, target.callback);
+    EXPECT_EQ(group, target.groupAddress);
+    EXPECT_EQ(&recorder, target.context);
+    EXPECT_EQ(0ul, target.interfaceAddress);
     Peer freed("0.0.0.0", targetPort);
     EXPECT_TRUE(freed.Valid()) << "assignment stopped the target and released its port";
 

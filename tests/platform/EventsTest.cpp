@@ -31,6 +31,9 @@ TEST_F(Events, ManualResetAndTheLowerIndexWins) {
     ASSERT_TRUE(WSAResetEvent(events[0]));
     ASSERT_TRUE(WSAResetEvent(events[0]));
     EXPECT_EQ(WSA_WAIT_EVENT_0 + 1, Poll(events));
+    // With neither set, only a reset that really cleared the event times out.
+    ASSERT_TRUE(WSAResetEvent(events[1]));
+    EXPECT_EQ(WSA_WAIT_TIMEOUT, Poll(events)) << "both reset";
 }
 
 TEST_F(Events, SelectedSocketSignalsReadableDataUntilItIsRead) {

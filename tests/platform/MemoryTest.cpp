@@ -80,7 +80,10 @@ TEST(Memory, WritableRangesEndExactlyWhereAccessEnds) {
     EXPECT_TRUE(IsBadWritePtr(nullptr, 1));
     EXPECT_TRUE(std::all_of(data, data + 10, [](unsigned char b) { return b == kFill; }));
 
+    EXPECT_EQ(static_cast<DWORD>(PAGE_READWRITE), Query(data).Protect);
     ASSERT_TRUE(bytes.MakeReadOnly());
     EXPECT_TRUE(IsBadWritePtr(data, 1));
+    EXPECT_EQ(static_cast<DWORD>(PAGE_READONLY), Query(data).Protect)
+        << "a query on the same thread sees the new protection";
     EXPECT_TRUE(std::all_of(data, data + 10, [](unsigned char b) { return b == kFill; }));
 }

@@ -7,16 +7,18 @@
 // it has found the queue empty, so a look at the queued bytes first would
 // cost a system call per wake-up and settle nothing.) A wait that finds the
 // socket readable records FD_READ for WSAEnumNetworkEvents, which reports and
-// clears the record, as Windows does.
+// clears the record, as Windows does. The lock is a POSIX mutex, whose
+// failure is a result, not an exception.
 #include "winapi.h"
 #include "seams.h"
 
 #include <atomic>
 #include <errno.h>
 #include <fcntl.h>
-#include <mutex>
 #include <new>
 #include <poll.h>
+#include <pthread.h>
+#include <stdlib.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -24,7 +26,7 @@ namespace {
 
 struct Event {
     int fd = -1;
-    std::mutex lock;               // orders set and reset on the eventfd
+    pthread_mutex_t lock;          // orders set and reset on the eventfd
     std::atomic<bool> set{false};  // written under the lock only
     // Selected before the receive thread starts, then used by that thread only.
     SOCKET socket = INVALID_SOCKET;
@@ -44,27 +46,35 @@ bool Readable(SOCKET s) {
 }  // namespace
 
 WSAEVENT WSACreateEvent() {
-    Event* event = new (std::nothrow) Event;
-    if (event && (event->fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) < 0) {
-        delete event;
-        return WSA_INVALID_EVENT;
-    }
-    return event;
+    void* memory = malloc(sizeof(Event));
+    if (!memory) return WSA_INVALID_EVENT;
+    Event* event = new (memory) Event;
+    const int error = pthread_mutex_init(&event->lock, nullptr);
+    if (error == 0 && (event->fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) >= 0) return event;
+    if (error == 0) pthread_mutex_destroy(&event->lock);
+    else errno = error;
+    free(memory);
+    return WSA_INVALID_EVENT;
 }
 
 BOOL WSACloseEvent(WSAEVENT handle) {
-    ::close(AsEvent(handle)->fd);
-    delete AsEvent(handle);
+    Event* event = AsEvent(handle);
+    ::close(event->fd);
+    pthread_mutex_destroy(&event->lock);
+    event->~Event();
+    free(event);
     return TRUE;
 }
 
 BOOL WSASetEvent(WSAEVENT handle) {
     Event* event = AsEvent(handle);
-    std::lock_guard<std::mutex> guard(event->lock);
+    const int error = pthread_mutex_lock(&event->lock);
+    if (error != 0) return errno = error, FALSE;
     const uint64_t one = 1;
-    if (!event->set && ::write(event->fd, &one, sizeof one) != sizeof one) return FALSE;
-    event->set = true;
-    return TRUE;
+    const bool set = event->set || ::write(event->fd, &one, sizeof one) == sizeof one;
+    if (set) event->set = true;
+    pthread_mutex_unlock(&event->lock);
+    return set ? TRUE : FALSE;
 }
 
 BOOL WSAResetEvent(WSAEVENT handle) {
@@ -73,11 +83,13 @@ BOOL WSAResetEvent(WSAEVENT handle) {
     // event is almost never set: such a reset takes no lock. A set racing
     // with it simply lands after it.
     if (!event->set) return TRUE;
-    std::lock_guard<std::mutex> guard(event->lock);
+    const int error = pthread_mutex_lock(&event->lock);
+    if (error != 0) return errno = error, FALSE;
     uint64_t count;
-    if (event->set && ::read(event->fd, &count, sizeof count) != sizeof count) return FALSE;
-    event->set = false;
-    return TRUE;
+    const bool reset = !event->set || ::read(event->fd, &count, sizeof count) == sizeof count;
+    if (reset) event->set = false;
+    pthread_mutex_unlock(&event->lock);
+    return reset ? TRUE : FALSE;
 }
 
 int WSAEventSelect(SOCKET s, WSAEVENT handle, long networkEvents) {
@@ -104,7 +116,13 @@ DWORD WSAWaitForMultipleEvents(DWORD count, const WSAEVENT* events, BOOL waitAll
     int ready;
     while ((ready = ::poll(fds, 2 * count, static_cast<int>(timeout))) < 0 && errno == EINTR) {
     }
-    if (ready <= 0) return ready == 0 ? WSA_WAIT_TIMEOUT : WSA_WAIT_FAILED;
+    if (ready == 0) return WSA_WAIT_TIMEOUT;
+    // A poll that failed still tells an event set by WSASetEvent, by its flag.
+    if (ready < 0) {
+        for (DWORD i = 0; i < count; ++i)
+            if (AsEvent(events[i])->set) return WSA_WAIT_EVENT_0 + i;
+        return WSA_WAIT_FAILED;
+    }
     // The lowest signalled index wins, as on Windows.
     for (DWORD i = 0; i < count; ++i) {
         const bool readable = fds[2 * i].revents & kReadable;

@@ -8,7 +8,7 @@
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <string.h>
-#include <unistd.h>
+#include <sys/utsname.h>
 
 namespace {
 
@@ -44,10 +44,20 @@ int WSAIoctl(SOCKET, DWORD code, void*, DWORD, void* output, DWORD outputSize,
     return 0;
 }
 
-// The system's call fails, as Windows does, when the name and its terminator
-// do not fit.
+// The kernel's node name. As on Windows, a buffer too small for the name and
+// its terminator is left untouched (the system's gethostname would fill it
+// with the start of the name) and *size is set to the room needed.
 BOOL GetComputerNameA(char* buffer, DWORD* size) {
-    return ::gethostname(buffer, static_cast<size_t>(*size)) == 0 ? TRUE : FALSE;
+    utsname names;
+    if (::uname(&names) != 0) return FALSE;
+    const size_t length = strlen(names.nodename);
+    if (length >= *size) {
+        *size = static_cast<DWORD>(length + 1);
+        return errno = ENAMETOOLONG, FALSE;
+    }
+    memcpy(buffer, names.nodename, length + 1);
+    *size = static_cast<DWORD>(length);
+    return TRUE;
 }
 
 BOOL GetVersionExA(OSVERSIONINFOA* version) {

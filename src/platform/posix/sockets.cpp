@@ -1,6 +1,7 @@
 // Windows Sockets start-up, socket creation, receive and the host name, where
 // the system's own calls differ from what the library relies on.
 #include "winapi.h"
+#include "seams.h"
 
 #include <atomic>
 #include <errno.h>
@@ -18,7 +19,7 @@ bool Started() { return startups.load() > 0; }
 int WSAStartup(WORD version, WSADATA* data) {
     // The version asked for, up to 2.2 (major in the low byte), is granted.
     const bool below22 = ((version & 0xFF) << 8 | version >> 8) < 0x0202;
-    data->wVersion = below22 ? version : 0x0202;
+    data->wVersion = win::seam::Granted(below22 ? version : 0x0202);
     startups.fetch_add(1);
     return 0;
 }
@@ -48,9 +49,10 @@ int recvfrom(SOCKET s, char* buffer, int length, int flags, sockaddr* from, int*
 
 int closesocket(SOCKET s) { return ::close(s); }
 
+// The computer name: both are the kernel's node name here. It fails, writing
+// nothing, when the name and its terminator do not fit, as Windows does.
 int gethostname(char* name, int length) {
     if (!Started()) return errno = ENETDOWN, -1;
-    // The system's call (a size_t length) fails with ENAMETOOLONG when the
-    // name and its terminator do not fit, as Windows does.
-    return ::gethostname(name, static_cast<size_t>(length));
+    DWORD size = length > 0 ? static_cast<DWORD>(length) : 0;
+    return GetComputerNameA(name, &size) ? 0 : -1;
 }

@@ -1,51 +1,82 @@
 // Win32 threads over POSIX threads.
 //
-// A new thread blocks reading a pipe until ResumeThread writes to it. The
-// thread owns the read end and the handle the write end, so closing the
-// handle of a running thread frees nothing the thread still uses. A wait is a
-// join with a deadline, so one thread at a time waits for a handle (the
-// listener's Stop); closing the handle of a thread not joined detaches it.
+// A new thread waits on a futex word until ResumeThread, TerminateThread or
+// the closing of its handle settles whether it runs its entry routine.
+// Settling is one atomic store, so it cannot fail: a wake-up that went
+// missing is made up for by the thread looking at the word again every
+// 100 ms. The word sits in a block that the thread and the handle share,
+// freed by whichever lets go of it last. Each thread also gets its own
+// descriptor on the process's mappings, opened by CreateThread (mappings.h).
+// A wait is a join with a deadline, so one thread at a time waits for a
+// handle (the listener's Stop); closing the handle of a thread not joined
+// detaches it.
 #include "winapi.h"
+#include "mappings.h"
 #include "seams.h"
 
 #include <errno.h>
-#include <fcntl.h>
-#include <new>
+#include <linux/futex.h>
 #include <pthread.h>
 #include <sched.h>
+#include <stdlib.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
 namespace {
 
-struct Start {  // owned by the new thread
+enum Start { kSuspended, kResumed, kEnded };
+
+struct Thread {
+    pthread_t id;
     DWORD (*entry)(void*);
     void* argument;
-    int resumed;  // the pipe's read end
+    int mappings;  // handed to the thread
+    int start;     // a Start, the futex word
+    int holders;   // the thread and the handle
+    bool joined;   // the handle's alone
 };
 
-struct Thread {  // owned by the handle
-    pthread_t id;
-    int resume;  // the pipe's write end, -1 once resumed
-    bool joined;
-};
+void LetGo(Thread* thread) {
+    if (__atomic_sub_fetch(&thread->holders, 1, __ATOMIC_ACQ_REL) == 0) free(thread);
+}
+
+// Settles a suspended thread's start; false when it was settled before.
+bool Settle(Thread* thread, Start how) {
+    int suspended = kSuspended;
+    if (!__atomic_compare_exchange_n(&thread->start, &suspended, how, false, __ATOMIC_ACQ_REL,
+                                     __ATOMIC_ACQUIRE))
+        return false;
+    ::syscall(SYS_futex, &thread->start, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+    return true;
+}
+
+Start AwaitStart(Thread* thread) {
+    const timespec recheck{0, 100 * 1000000L};
+    int start;
+    while ((start = __atomic_load_n(&thread->start, __ATOMIC_ACQUIRE)) == kSuspended)
+        ::syscall(SYS_futex, &thread->start, FUTEX_WAIT_PRIVATE, kSuspended, &recheck, nullptr, 0);
+    return static_cast<Start>(start);
+}
 
 void* Run(void* argument) {
-    const Start start = *static_cast<Start*>(argument);
-    delete static_cast<Start*>(argument);
-    char byte;
-    // A handle closed without a resume ends the thread before it runs.
-    const bool resumed = ::read(start.resumed, &byte, 1) == 1;
-    ::close(start.resumed);
+    Thread* thread = static_cast<Thread*>(argument);
+    const win::ThreadMappings mappings(thread->mappings);
+    const bool resumed = AwaitStart(thread) == kResumed;
+    DWORD (*const entry)(void*) = thread->entry;
+    void* const entryArgument = thread->argument;
+    LetGo(thread);
     if (resumed) {
         win::seam::Reach(win::seam::kThreadStart);
-        start.entry(start.argument);
+        entry(entryArgument);
     }
     return nullptr;
 }
 
+// A clock that cannot be read leaves the time at zero: a deadline long past,
+// never a wait without end.
 timespec Deadline(DWORD milliseconds) {
-    timespec t;
+    timespec t{};
     clock_gettime(CLOCK_REALTIME, &t);
     const long nanoseconds = t.tv_nsec + static_cast<long>(milliseconds % 1000) * 1000000;
     t.tv_sec += static_cast<time_t>(milliseconds / 1000 + nanoseconds / 1000000000);
@@ -56,53 +87,53 @@ timespec Deadline(DWORD milliseconds) {
 }  // namespace
 
 HANDLE CreateThread(void*, size_t, DWORD (*entry)(void*), void* argument, DWORD flags, DWORD*) {
-    int ends[2];
     if (flags != CREATE_SUSPENDED) return errno = EINVAL, nullptr;  // the library's only way
-    if (::pipe2(ends, O_CLOEXEC) != 0) return nullptr;
-    Thread* thread = new (std::nothrow) Thread{pthread_t(), ends[1], false};
-    Start* start = new (std::nothrow) Start{entry, argument, ends[0]};
-    const int error = thread && start ? pthread_create(&thread->id, nullptr, Run, start) : ENOMEM;
+    Thread* thread = static_cast<Thread*>(malloc(sizeof(Thread)));
+    if (!thread) return nullptr;
+    *thread = Thread{pthread_t(), entry, argument, win::OpenMappings(), kSuspended, 2, false};
+    const int error =
+        thread->mappings < 0 ? errno : pthread_create(&thread->id, nullptr, Run, thread);
     if (error == 0) return thread;
-    delete thread;
-    delete start;
-    ::close(ends[0]);
-    ::close(ends[1]);
+    if (thread->mappings >= 0) ::close(thread->mappings);
+    free(thread);
     return errno = error, nullptr;
 }
 
+// Never fails natively, except where a test seam makes it.
 DWORD ResumeThread(HANDLE handle) {
-    Thread* thread = static_cast<Thread*>(handle);
-    // The handle is updated before the thread is let go: the thread itself
-    // may close it (a listener stopped from inside its callback).
-    const int resume = thread->resume;
-    if (resume < 0) return 0;
-    thread->resume = -1;
-    const bool written = ::write(resume, "", 1) == 1;
-    ::close(resume);
-    return written ? 1 : static_cast<DWORD>(-1);
+    if (win::seam::Fails(win::seam::kResume)) return errno = EAGAIN, static_cast<DWORD>(-1);
+    return Settle(static_cast<Thread*>(handle), kResumed) ? 1 : 0;
+}
+
+BOOL TerminateThread(HANDLE handle, DWORD) {
+    if (!Settle(static_cast<Thread*>(handle), kEnded)) return errno = EINVAL, FALSE;
+    return TRUE;
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     Thread* thread = static_cast<Thread*>(handle);
-    if (!thread->joined) {
+    // A thread waiting for itself waits the whole time, as on Windows. (It is
+    // told apart before the join: ThreadSanitizer's join of the calling
+    // thread fails a check of its own.)
+    if (!thread->joined && pthread_equal(thread->id, pthread_self())) {
+        Sleep(milliseconds);
+    } else if (!thread->joined) {
         const timespec deadline = Deadline(milliseconds);
         // The deadline is on the wall clock: pthread_clockjoin_np would take the
         // monotonic one, but ThreadSanitizer does not see it as a join.
-        const int error = pthread_timedjoin_np(thread->id, nullptr, &deadline);
-        // A thread waiting for itself waits the whole time, as on Windows.
-        if (error == EDEADLK) Sleep(milliseconds);
-        if (error == 0) thread->joined = true;
+        if (pthread_timedjoin_np(thread->id, nullptr, &deadline) == 0) thread->joined = true;
     }
     if (thread->joined) return WAIT_OBJECT_0;
     win::seam::Reach(win::seam::kThreadWaitTimedOut);
     return WAIT_TIMEOUT;
 }
 
+// A thread that was never resumed ends before it runs.
 BOOL CloseHandle(HANDLE handle) {
     Thread* thread = static_cast<Thread*>(handle);
-    if (thread->resume >= 0) ::close(thread->resume);
+    Settle(thread, kEnded);
     if (!thread->joined) pthread_detach(thread->id);
-    delete thread;
+    LetGo(thread);
     return TRUE;
 }
 

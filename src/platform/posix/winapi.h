@@ -1,8 +1,8 @@
 // The Windows Sockets 2, Win32 and NetBIOS names the library core calls that
 // POSIX systems lack, for the POSIX layer. Whatever POSIX shares with Windows
 // Sockets (socket addresses, ip_mreq, address families, socket levels and
-// options, the byte-order functions, bind, sendto, setsockopt, getsockopt)
-// comes from the system headers with the system's values, untranslated.
+// options, the byte-order functions, bind, sendto, setsockopt, getsockopt,
+// shutdown) comes from the system headers with the system's values, untranslated.
 // Records carry only the fields the core reads or sets.
 //
 // Errors: a failing call sets errno, the layer's one error space, since the
@@ -32,6 +32,7 @@ typedef int SOCKET;
 constexpr BOOL FALSE = 0;
 constexpr BOOL TRUE = 1;
 constexpr SOCKET INVALID_SOCKET = -1;
+constexpr int SD_RECEIVE = SHUT_RD;
 constexpr long FD_READ = 1;
 constexpr WSAEVENT WSA_INVALID_EVENT = nullptr;
 constexpr DWORD WSA_INFINITE = 0xFFFFFFFF;
@@ -94,19 +95,24 @@ DWORD WSAWaitForMultipleEvents(DWORD count, const WSAEVENT* events, BOOL waitAll
 int WSAEnumNetworkEvents(SOCKET s, WSAEVENT event, WSANETWORKEVENTS* record);
 
 // Threads, created suspended (the only way the library creates them).
+// ResumeThread cannot fail; TerminateThread ends only a thread that was never
+// resumed, before it runs, as closing its handle does.
 HANDLE CreateThread(void* security, size_t stackSize, DWORD (*entry)(void*), void* argument,
                     DWORD flags, DWORD* threadId);
 DWORD ResumeThread(HANDLE thread);
+BOOL TerminateThread(HANDLE thread, DWORD exitCode);
 DWORD WaitForSingleObject(HANDLE thread, DWORD milliseconds);
 BOOL CloseHandle(HANDLE thread);
 // 0 gives up the rest of the time slice.
 void Sleep(DWORD milliseconds);
 
-// Memory tests, read from the process's mappings: they never fault.
+// Memory tests, read from the process's mappings: they never fault. Mappings
+// that cannot be read make VirtualQuery fail and the other two report bad.
 BOOL IsBadCodePtr(FARPROC code);
 size_t VirtualQuery(const void* address, MEMORY_BASIC_INFORMATION* info, size_t size);
 BOOL IsBadWritePtr(void* address, UINT_PTR size);
 
+// Writes nothing when the name and its terminator do not fit, as Windows.
 BOOL GetComputerNameA(char* buffer, DWORD* size);
 // Always the NT family.
 BOOL GetVersionExA(OSVERSIONINFOA* version);
