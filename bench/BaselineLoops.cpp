@@ -136,9 +136,11 @@ private:
 
 std::unique_ptr<Loop> BlockingLoop(bool clear) { return std::unique_ptr<Loop>(new Blocking(clear)); }
 #if defined(_WIN32)
-std::unique_ptr<Loop> EventSelectLoop() { return std::unique_ptr<Loop>(new EventSelect); }
+std::unique_ptr<Loop> ShapeLoop() { return std::unique_ptr<Loop>(new EventSelect); }
+const char* const kShapeName = "W WSAEventSelect + clear";
 #else
-std::unique_ptr<Loop> PollLoop() { return std::unique_ptr<Loop>(new Poll); }
+std::unique_ptr<Loop> ShapeLoop() { return std::unique_ptr<Loop>(new Poll); }
+const char* const kShapeName = "P poll{sock,event}+clear";
 #endif
 
 }  // namespace bench

@@ -32,11 +32,10 @@ public:
 };
 
 std::unique_ptr<Loop> BlockingLoop(bool clear);
-#if defined(_WIN32)
-std::unique_ptr<Loop> EventSelectLoop();
-#else
-std::unique_ptr<Loop> PollLoop();
-#endif
+// The loop of the listener's own shape on this platform: W on Windows, P
+// natively; and its name in the tables, whose first letter is W or P.
+std::unique_ptr<Loop> ShapeLoop();
+extern const char* const kShapeName;
 
 }  // namespace bench
 

@@ -10,11 +10,35 @@
 #  include <sched.h>
 #  include <sys/prctl.h>
 #  include <sys/socket.h>
+#  include <unistd.h>
+#  if defined(VEKLINK_BENCH_CALLGRIND)
+#    include <valgrind/callgrind.h>
+#  endif
 #endif
 
 namespace bench {
 
 const std::uint32_t kLoopback = plain::Ipv4("127.0.0.1");
+
+int RunBenchmark(int argc, char** argv, int (*body)(int argc, char** argv)) {
+    if (!VekInitInstance()) {
+        std::printf("VekInitInstance failed\n");
+        return 1;
+    }
+    plain::Start();
+    const int status = body(argc, argv);
+    plain::Stop();
+    VekExitInstance();
+    return status;
+}
+
+namespace {
+
+std::string CountMarkText(bool begin, const std::string& label) {
+    return std::string("veklink-count ") + (begin ? "begin " : "end ") + label;
+}
+
+}  // namespace
 
 plain::Socket OpenLoopback(int* port) {
     const plain::Socket s = plain::OpenUdp(kLoopback, 0);
@@ -85,6 +109,11 @@ void ReleaseCpuClock(CpuClock& clock) {
 bool PinToOneCpu() { return SetProcessAffinityMask(GetCurrentProcess(), 1) != 0; }
 
 bool PinThread(int cpu) { return SetThreadAffinityMask(GetCurrentThread(), DWORD_PTR(1) << cpu) != 0; }
+
+void MarkCountWindow(bool begin, const std::string& label) {
+    const HANDLE none = OpenEventA(SYNCHRONIZE, FALSE, CountMarkText(begin, label).c_str());
+    if (none) CloseHandle(none);
+}
 #else
 void SleepUs(int microseconds) {
     // Timer slack (50 us by default) would stretch every short sleep.
@@ -121,6 +150,21 @@ bool PinThread(int cpu) {
     CPU_SET(cpu, &set);
     return pthread_setaffinity_np(pthread_self(), sizeof set, &set) == 0;
 }
+
+void MarkCountWindow(bool begin, const std::string& label) {
+    const std::string text = CountMarkText(begin, label);
+#  if defined(VEKLINK_BENCH_CALLGRIND)
+    if (begin) CALLGRIND_TOGGLE_COLLECT;
+#  endif
+    if (write(-1, text.data(), text.size()) >= 0) std::printf("(descriptor -1 took a write)\n");
+#  if defined(VEKLINK_BENCH_CALLGRIND)
+    // Off before the dump, so that nothing after the window is counted in it.
+    if (!begin) {
+        CALLGRIND_TOGGLE_COLLECT;
+        CALLGRIND_DUMP_STATS_AT(label.c_str());
+    }
+#  endif
+}
 #endif
 
 double Percentile(std::vector<double>& values, double fraction) {
@@ -150,14 +194,27 @@ std::string Format(const Spread& spread, const char* format) {
     return std::string(median) + " (" + low + "-" + high + ")";
 }
 
-std::string Verdict(const std::string& what, const Spread& ratio, double limit,
-                    const std::string& note) {
+std::string Verdict(const std::string& what, const Spread& value, double limit,
+                    const std::string& note, const char* unit) {
     char line[400];
-    const bool met = ratio.median <= limit;
-    const bool straddles = ratio.low <= limit && ratio.high > limit;
-    std::snprintf(line, sizeof line, "%s %.2fx (rounds %.2f-%.2f%s) (target <= %.2fx%s): %s",
-                  what.c_str(), ratio.median, ratio.low, ratio.high, note.c_str(), limit,
-                  straddles ? ", the rounds straddle it" : "", met ? "MET" : "NOT MET");
+    const bool met = value.median <= limit;
+    const bool straddles = value.low <= limit && value.high > limit;
+    std::snprintf(line, sizeof line, "%s %.2f%s (rounds %.2f-%.2f%s) (target <= %.2f%s): %s",
+                  what.c_str(), value.median, unit, value.low, value.high, note.c_str(), limit,
+                  unit,
+                  straddles ? "STRADDLED"
+                  : met     ? "MET"
+                            : "NOT MET");
+    return line;
+}
+
+std::string CountVerdict(const std::string& what, double value, double limit,
+                         const std::string& note, const char* format) {
+    char figure[32], bound[32], line[400];
+    std::snprintf(figure, sizeof figure, format, value);
+    std::snprintf(bound, sizeof bound, format, limit);
+    std::snprintf(line, sizeof line, "%s %s (%s = %s): %s", what.c_str(), figure, note.c_str(),
+                  bound, value <= limit ? "MET" : "NOT MET");
     return line;
 }
 

@@ -1,8 +1,10 @@
 // What the benchmarks need beyond plain sockets (support/PlainSocket.h, which
-// they share with the tests): thread CPU clocks, CPU pinning, fine sleeps for
-// pacing, medians of interleaved rounds with their spread, the Targets lines,
-// options, and reaching a listener's socket by its port. Nothing here goes
-// through VekLink, so the baselines measure the platform alone.
+// they share with the tests): the start-up bracket of every benchmark, thread
+// CPU clocks, CPU pinning, fine sleeps for pacing, the marks of a counted
+// window, medians of interleaved rounds with their spread, the Targets lines,
+// options, and reaching a listener's socket by its port. Apart from the
+// bracket nothing here goes through VekLink, so the baselines measure the
+// platform alone.
 #ifndef VEKLINK_BENCH_SUPPORT_H
 #define VEKLINK_BENCH_SUPPORT_H
 
@@ -18,12 +20,17 @@
 #include <string>
 #include <vector>
 
+#include "VekLink.h"
 #include "support/PlainSocket.h"
 
 namespace bench {
 
-constexpr int kBufferSize = 65536;             // the listener's receive buffer
-constexpr int kSocketBuffer = 65536;           // the socket buffers VekLink asks for
+// Runs body(argc, argv) between VekInitInstance with the plain socket layer's
+// start and their ends; its result, or 1 when VekInitInstance fails.
+int RunBenchmark(int argc, char** argv, int (*body)(int argc, char** argv));
+
+constexpr int kBufferSize = VEK_RECEIVE_BUFFER_SIZE;  // the listener's receive buffer
+constexpr int kSocketBuffer = 65536;                  // the socket buffers VekLink asks for
 extern const std::uint32_t kLoopback;          // 127.0.0.1, network order
 
 // A UDP socket bound to 127.0.0.1 on a port of the platform's choice, stored
@@ -67,6 +74,16 @@ bool PinToOneCpu();
 // Keeps the calling thread on one CPU; false where there is no such CPU.
 bool PinThread(int cpu);
 
+// Marks where a counted window begins (begin true) or ends on the calling
+// thread, for the counting tools scripts/bench runs a benchmark under; label
+// names the window. strace shows a write of "veklink-count begin LABEL" (or
+// end) to descriptor -1; under callgrind the thread's instruction count is
+// switched on at the beginning, and at the end switched off and written out
+// as LABEL; under Wine the wineserver's request trace shows a lookup of an
+// event named the same, which does not exist. Natively the mark costs one
+// failing system call, under Wine one server request.
+void MarkCountWindow(bool begin, const std::string& label);
+
 // A percentile of a sample (sorted in place).
 double Percentile(std::vector<double>& values, double fraction);
 
@@ -82,11 +99,18 @@ std::string Format(const Spread& spread, const char* format);  // "m (lo-hi)"
 // case later, so no case always runs first or right after the same one.
 inline std::size_t Rotated(std::size_t i, std::size_t round, std::size_t n) { return (i + round) % n; }
 
-// One Targets line: the median ratio of the rounds against limit (at most
-// limit is met), the rounds' range and any note beside it, and a warning when
-// that range straddles the limit. Ends in "MET" or "NOT MET".
-std::string Verdict(const std::string& what, const Spread& ratio, double limit,
-                    const std::string& note = "");
+// One Targets line on a timing: the median of the rounds against limit (at
+// most limit is met), the rounds' range and any note beside it, in unit ("x"
+// for ratios). Ends in "MET" or "NOT MET", or in "STRADDLED" when the rounds'
+// range straddles the limit: such a timing decides nothing.
+std::string Verdict(const std::string& what, const Spread& value, double limit,
+                    const std::string& note = "", const char* unit = "x");
+
+// One Targets line on a count, which no load moves: value against limit
+// (both printed with format), the note saying how the limit was set. Ends in
+// "MET" or "NOT MET".
+std::string CountVerdict(const std::string& what, double value, double limit,
+                         const std::string& note, const char* format);
 
 // Command-line option "--name value" as text or an integer, or fallback.
 const char* TextOption(int argc, char** argv, const char* name, const char* fallback);

@@ -252,15 +252,6 @@ private:
     bool echoRunning = false, pingRunning = false;
 };
 
-// The loop of the listener's shape on this platform.
-#if defined(_WIN32)
-const char* const kShape = "W";
-std::unique_ptr<Loop> ShapeLoop() { return EventSelectLoop(); }
-#else
-const char* const kShape = "P";
-std::unique_ptr<Loop> ShapeLoop() { return PollLoop(); }
-#endif
-
 // --- Rounds --------------------------------------------------------------------
 
 struct Row {
@@ -299,47 +290,57 @@ Spread Ratio(const Row& a, const Row& b) {
     return SpreadOf(ratios);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    const bool wine = plain::UnderWine();
-    const int rounds = static_cast<int>(Option(argc, argv, "--rounds", 9));
-    const int bursts = static_cast<int>(Option(argc, argv, "--bursts", wine ? 15 : 40));
-    const long burst = Option(argc, argv, "--burst", wine ? 20 : 100);
-    if (!VekInitInstance()) {
-        std::printf("VekInitInstance failed\n");
-        return 1;
-    }
-    plain::Start();
-    const bool pinned = PinToOneCpu();
-
-    const std::string shape = kShape;
-    std::vector<Row> rows;
-    rows.push_back({"plain <-> plain", std::unique_ptr<Case>(new PlainToLoop(BlockingLoop(false))), -1, {}, {}});
-    rows.push_back({"plain -> " + shape + " echo", std::unique_ptr<Case>(new PlainToLoop(ShapeLoop())), -1, {}, {}});
-    rows.push_back({"plain -> CVekListen echo", std::unique_ptr<Case>(new PlainToListener), 1, {}, {}});
-    rows.push_back({shape + " <-> " + shape, std::unique_ptr<Case>(new LoopPair(ShapeLoop)), -1, {}, {}});
-    rows.push_back({"CVekListen <-> CVekListen", std::unique_ptr<Case>(new ListenerPair), 3, {}, {}});
+// The cases, each set up once; false when one could not be.
+bool SetUpRows(std::vector<Row>& rows) {
+    const std::string shape(1, kShapeName[0]);
+    rows.push_back({"plain <-> plain",
+                    std::unique_ptr<Case>(new PlainToLoop(BlockingLoop(false))),
+                    -1,
+                    {},
+                    {}});
+    rows.push_back({"plain -> " + shape + " echo",
+                    std::unique_ptr<Case>(new PlainToLoop(ShapeLoop())),
+                    -1,
+                    {},
+                    {}});
+    rows.push_back(
+        {"plain -> CVekListen echo", std::unique_ptr<Case>(new PlainToListener), 1, {}, {}});
+    rows.push_back(
+        {shape + " <-> " + shape, std::unique_ptr<Case>(new LoopPair(ShapeLoop)), -1, {}, {}});
+    rows.push_back(
+        {"CVekListen <-> CVekListen", std::unique_ptr<Case>(new ListenerPair), 3, {}, {}});
     for (const Row& row : rows)
         if (!row.c->Ready()) {
             std::printf("%s: could not set up\n", row.name.c_str());
-            return 1;
+            return false;
         }
-    RunRounds(rows, rounds, bursts, burst, static_cast<double>(Option(argc, argv, "--seconds", 120)));
+    return true;
+}
 
-    std::printf("\nRound trip, %d-byte datagrams, %s: %d interleaved rounds, each %d bursts of %ld "
-                "round trips per case\n", kSize, pinned ? "whole process pinned to CPU 0" : "NOT pinned (affinity refused)",
-                rounds, bursts, burst);
+void PrintTable(const std::vector<Row>& rows, bool pinned, int rounds, int bursts, long burst) {
+    const std::string shape(1, kShapeName[0]);
+    std::printf(
+        "\nRound trip, %d-byte datagrams, %s: %d interleaved rounds, each %d bursts of %ld "
+        "round trips per case\n",
+        kSize, pinned ? "whole process pinned to CPU 0" : "NOT pinned (affinity refused)", rounds,
+        bursts, burst);
     std::printf("medians of the rounds (min-max)\n");
-    std::printf("%-27s %-24s %9s | %-20s | %s\n", "case", "median us", "p99 us", "vs plain <-> plain",
-                ("vs " + shape + " of the same shape").c_str());
+    std::printf("%-27s %-24s %9s | %-20s | %s\n", "case", "median us", "p99 us",
+                "vs plain <-> plain", ("vs " + shape + " of the same shape").c_str());
     for (const Row& row : rows) {
-        std::printf("%-27s %-24s %9.1f", row.name.c_str(), Format(SpreadOf(row.medians), "%.2f").c_str(),
-                    SpreadOf(row.p99s).median);
+        std::printf("%-27s %-24s %9.1f", row.name.c_str(),
+                    Format(SpreadOf(row.medians), "%.2f").c_str(), SpreadOf(row.p99s).median);
         if (&row != &rows[0]) std::printf(" | %-20s", Format(Ratio(row, rows[0]), "%.2f").c_str());
-        if (row.shape >= 0) std::printf(" | %s", Format(Ratio(row, rows[row.shape]), "%.2f").c_str());
+        if (row.shape >= 0)
+            std::printf(" | %s", Format(Ratio(row, rows[row.shape]), "%.2f").c_str());
         std::printf("\n");
     }
+}
+
+// The listener's rows natively against plain <-> plain, under Wine against
+// the loop of the same shape (the floor there), with the other beside.
+void PrintTargets(const std::vector<Row>& rows) {
+    const bool wine = plain::UnderWine();
     std::printf("\nTargets:\n");
     for (const Row& row : rows) {
         if (row.shape < 0) continue;
@@ -347,13 +348,30 @@ int main(int argc, char** argv) {
         const Row& other = wine ? rows[0] : rows[row.shape];
         if (row.medians.empty() || floor.medians.empty()) continue;
         char beside[64];
-        std::snprintf(beside, sizeof beside, "; %.2fx %s", Ratio(row, other).median, other.name.c_str());
-        std::printf("  %s\n", Verdict(std::string(wine ? "Wine" : "native") + " round trip, " + row.name +
-                                           ": median vs " + floor.name,
-                                       Ratio(row, floor), 1.3, beside).c_str());
+        std::snprintf(beside, sizeof beside, "; %.2fx %s", Ratio(row, other).median,
+                      other.name.c_str());
+        std::printf("  %s\n", Verdict(std::string(wine ? "Wine" : "native") + " round trip, " +
+                                          row.name + ": median vs " + floor.name,
+                                      Ratio(row, floor), 1.3, beside)
+                                  .c_str());
     }
-    rows.clear();
-    plain::Stop();
-    VekExitInstance();
+}
+
+int Measure(int argc, char** argv) {
+    const bool wine = plain::UnderWine();
+    const int rounds = static_cast<int>(Option(argc, argv, "--rounds", 9));
+    const int bursts = static_cast<int>(Option(argc, argv, "--bursts", wine ? 15 : 40));
+    const long burst = Option(argc, argv, "--burst", wine ? 20 : 100);
+    const bool pinned = PinToOneCpu();
+    std::vector<Row> rows;
+    if (!SetUpRows(rows)) return 1;
+    RunRounds(rows, rounds, bursts, burst,
+              static_cast<double>(Option(argc, argv, "--seconds", 120)));
+    PrintTable(rows, pinned, rounds, bursts, burst);
+    PrintTargets(rows);
     return 0;
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return RunBenchmark(argc, argv, Measure); }
