@@ -5,17 +5,17 @@
 //   BlockingLoop(false)  A: blocking recvfrom, nothing else
 //   BlockingLoop(true)   B: recvfrom after clearing the whole 64 KiB buffer,
 //                        as the listener clears it for every datagram
-//   EventSelectLoop      W (Windows): the listener's own shape on Winsock:
-//                        wait on {network, stop}, enumerate, reset, clear,
-//                        receive
-//   PollLoop             P (native): poll {socket, eventfd}, clear, receive
+//   ShapeLoop            the listener's own shape, support::SocketWait:
+//                        W on Windows (wait on {network, stop}, enumerate,
+//                        reset), P natively (poll {socket, eventfd}); then
+//                        clear and receive one datagram
 #ifndef VEKLINK_BENCH_BASELINE_LOOPS_H
 #define VEKLINK_BENCH_BASELINE_LOOPS_H
 
 #include <functional>
 #include <memory>
 
-#include "support/PlainSocket.h"
+#include "support.h"
 
 namespace bench {
 
@@ -26,7 +26,7 @@ class Loop {
 public:
     virtual ~Loop() {}
     // Starts the thread on s; false when it could not.
-    virtual bool Start(plain::Socket s, Handler handler) = 0;
+    virtual bool Start(support::Socket s, Handler handler) = 0;
     // Ends the thread (at once: it is woken, not polled); s stays open.
     virtual void Stop() = 0;
 };
@@ -35,7 +35,7 @@ std::unique_ptr<Loop> BlockingLoop(bool clear);
 // The loop of the listener's own shape on this platform: W on Windows, P
 // natively; and its name in the tables, whose first letter is W or P.
 std::unique_ptr<Loop> ShapeLoop();
-extern const char* const kShapeName;
+const char* ShapeName();
 
 }  // namespace bench
 

@@ -116,13 +116,13 @@ struct Run {
             } else if (Now() - changed > settings.quietMs / 1000.0) {
                 break;
             }
-            plain::SleepMs(5);
+            support::SleepMs(5);
         }
         // The last delivery's own tail (clear, back to the wait) belongs to it.
-        plain::SleepMs(plain::UnderWine() ? 50 : 10);
-        const double lastCpu = tally.started ? CpuSeconds(tally.clock) : 0;
+        support::SleepMs(support::UnderWine() ? 50 : 10);
+        const double lastCpu = tally.started ? support::CpuSeconds(tally.clock) : 0;
         receiver->Stop();
-        ReleaseCpuClock(tally.clock);
+        support::ReleaseCpuClock(tally.clock);
         WorkOut(lastCpu);
     }
 
@@ -141,25 +141,25 @@ private:
 // can, bounded by seconds.
 void Blast(Run& run, int size, const Settings& settings) {
     int ignored;
-    const plain::Socket s = OpenLoopback(&ignored);
+    const support::Socket s = OpenLoopback(&ignored);
     const std::vector<char> payload(size, 'x');
     const double end = Now() + settings.seconds;
     long& sent = run.result.sent;
     for (; sent < settings.count; ++sent) {
         if ((sent & 1023) == 0 && Now() > end) break;
-        if (!plain::SendTo(s, payload.data(), payload.size(), kLoopback, run.port)) break;
+        if (!support::SendTo(s, payload.data(), payload.size(), kLoopback, run.port)) break;
     }
-    plain::Close(s);
+    support::Close(s);
 }
 
 // One receiver alone: the blast, then (gated) the drain, then its result.
 void MeasureAlone(Run& run, int size, const Settings& settings) {
     if (!run.port) return;
-    plain::SleepMs(20);
+    support::SleepMs(20);
     std::thread sender([&] { Blast(run, size, settings); });
     sender.join();
     if (run.tally.gated) {
-        for (int ms = 0; ms < 2000 && !run.tally.holding.load(); ++ms) plain::SleepMs(1);
+        for (int ms = 0; ms < 2000 && !run.tally.holding.load(); ++ms) support::SleepMs(1);
         run.tally.open = true;
     }
     run.Finish(settings);
@@ -181,9 +181,9 @@ std::vector<Result> MeasureInTurn(const std::vector<Entry>& receivers, int size,
 // The paced sender (see MeasurePaced), on CPU 1.
 void DealPaced(std::vector<std::unique_ptr<Run>>& runs, int size, const Settings& settings,
                int round) {
-    PinThread(1);
+    support::PinThread(1);
     int ignored;
-    const plain::Socket s = OpenLoopback(&ignored);
+    const support::Socket s = OpenLoopback(&ignored);
     const std::vector<char> payload(size, 'x');
     std::vector<long> lost(runs.size(), 0);
     const double end = Now() + settings.seconds;
@@ -193,17 +193,17 @@ void DealPaced(std::vector<std::unique_ptr<Run>>& runs, int size, const Settings
             Run& run = *runs[which];
             for (long j = k; j < k + settings.run && j < settings.count; ++j) {
                 if (!run.port ||
-                    !plain::SendTo(s, payload.data(), payload.size(), kLoopback, run.port))
+                    !support::SendTo(s, payload.data(), payload.size(), kLoopback, run.port))
                     break;
                 const long expected = ++run.result.sent - lost[which];
                 int waits = 0;
                 while (run.tally.count.load(std::memory_order_acquire) < expected && ++waits < 200)
-                    SleepUs(settings.gapUs);
+                    support::SleepUs(settings.gapUs);
                 if (waits == 200) ++lost[which];
-                SleepUs(settings.gapUs);
+                support::SleepUs(settings.gapUs);
             }
         }
-    plain::Close(s);
+    support::Close(s);
 }
 
 // Paced: all receivers run at once, and the sender deals the datagrams out
@@ -228,7 +228,7 @@ std::vector<Result> MeasurePaced(const std::vector<Entry>& receivers, int size,
                                  const Settings& settings, int round) {
     std::vector<std::unique_ptr<Run>> runs;
     for (const Entry& entry : receivers) runs.emplace_back(new Run(entry, size, settings));
-    plain::SleepMs(20);
+    support::SleepMs(20);
     std::thread sender([&] { DealPaced(runs, size, settings, round); });
     sender.join();
     std::vector<Result> results;
@@ -323,7 +323,7 @@ void PrintCounts(const Counts& counts, char key) {
 void AddCountVerdicts(const Counts& counts, std::vector<std::string>& verdicts) {
     const auto listener = counts.find('V'), b = counts.find('B');
     if (listener == counts.end() || b == counts.end()) return;
-    const std::string where = plain::UnderWine() ? "Wine" : "native";
+    const std::string where = support::UnderWine() ? "Wine" : "native";
     for (const Figure& f : kFigures) {
         const auto mine = listener->second.find(f.name), floor = b->second.find(f.name);
         if (mine == listener->second.end() || floor == b->second.end()) continue;
@@ -423,7 +423,7 @@ const TimeTarget kTimeTargets[] = {
 // listener's blast loss at most 5 points above B's.
 void AddTimeVerdicts(int size, const Settings& settings, const std::vector<Entry>& receivers,
                      const Rounds& rounds, std::vector<std::string>& verdicts) {
-    const bool wine = plain::UnderWine();
+    const bool wine = support::UnderWine();
     char where[64];
     std::snprintf(where, sizeof where, "%s %4d B, %s: listener", wine ? "Wine" : "native", size,
                   settings.mode == Mode::kPaced     ? "paced"
@@ -449,7 +449,7 @@ void AddTimeVerdicts(int size, const Settings& settings, const std::vector<Entry
 
 Settings ReadSettings(int argc, char** argv) {
     Settings s;
-    const bool wine = plain::UnderWine();
+    const bool wine = support::UnderWine();
     const std::string mode = TextOption(argc, argv, "--mode", "paced");
     s.mode = mode == "drained" ? Mode::kDrained
              : mode == "blast" ? Mode::kBlast
@@ -496,8 +496,8 @@ int Measure(int argc, char** argv) {
     // receiver lost 0% in one round and 74% in the next; so placed, every
     // receiver's rounds stay within 2 points.
     const bool queued = settings.mode == Mode::kDrained || settings.mode == Mode::kBurst;
-    const bool wineBlast = plain::UnderWine() && settings.mode == Mode::kBlast;
-    if (Option(argc, argv, "--pin", queued || wineBlast) && !PinToOneCpu())
+    const bool wineBlast = support::UnderWine() && settings.mode == Mode::kBlast;
+    if (Option(argc, argv, "--pin", queued || wineBlast) && !support::PinToOneCpu())
         std::printf("(could not pin to one CPU)\n");
     if (settings.mode == Mode::kBurst) {
         RunBursts(receivers, settings);
@@ -511,7 +511,7 @@ int Measure(int argc, char** argv) {
         AddTimeVerdicts(size, settings, receivers, rounds, verdicts);
     }
     NoteMissingReceivers();
-    const bool countsHere = settings.mode == (plain::UnderWine() ? Mode::kBlast : Mode::kDrained);
+    const bool countsHere = settings.mode == (support::UnderWine() ? Mode::kBlast : Mode::kDrained);
     if (countsHere) AddCountVerdicts(counts, verdicts);
     if (!verdicts.empty()) {
         std::printf("\nTargets (%s):\n", ModeName(settings.mode));

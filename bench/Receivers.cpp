@@ -29,12 +29,12 @@ void Tally::Deliver(int length) {
 void Tally::Begin(double now) {
     if (gated) {
         holding = true;
-        for (int i = 0; i < 20000 && !open.load(); ++i) plain::SleepMs(1);
+        for (int i = 0; i < 20000 && !open.load(); ++i) support::SleepMs(1);
     }
-    if (cpu >= 0) PinThread(cpu);
+    if (cpu >= 0) support::PinThread(cpu);
     started = true;
-    clock = CurrentThreadCpuClock();
-    firstCpu = CpuSeconds(clock);
+    clock = support::ThreadCpuClock();
+    firstCpu = support::CpuSeconds(clock);
     firstWall = now;
 }
 
@@ -50,14 +50,9 @@ class ListenerReceiver : public Receiver {
 public:
     int Start(int recvBuffer, Tally* tally) override {
         static int nextPort = 41000;
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            const int port = nextPort++;
-            if (listener.Run(VEK_MODE_UNICAST, OnDatagram, port, kLoopback, 0, tally)) {
-                kernelBuffer = RaiseRecvBufferOfPort(port, recvBuffer);
-                return port;
-            }
-        }
-        return 0;
+        const int port = RunListenerOnFreePort(listener, OnDatagram, tally, &nextPort);
+        if (port) kernelBuffer = RaiseRecvBufferOfPort(port, recvBuffer);
+        return port;
     }
     int KernelBuffer() const override { return kernelBuffer; }
     void Stop() override { listener.Stop(); }
@@ -75,13 +70,13 @@ public:
     int Start(int recvBuffer, Tally* tally) override {
         int port = 0;
         s = OpenLoopback(&port);
-        if (s == plain::kNoSocket) return 0;
-        kernelBuffer = RaiseRecvBuffer(s, recvBuffer);
+        if (s == support::kNoSocket) return 0;
+        kernelBuffer = support::RaiseRecvBuffer(s, recvBuffer);
         const Handler deliver = [tally](char*, int length, unsigned long, int) {
             tally->Deliver(length);
         };
         if (!loop->Start(s, deliver)) {
-            plain::Close(s);
+            support::Close(s);
             return 0;
         }
         return port;
@@ -89,12 +84,12 @@ public:
     int KernelBuffer() const override { return kernelBuffer; }
     void Stop() override {
         loop->Stop();
-        plain::Close(s);
+        support::Close(s);
     }
 
 private:
     std::unique_ptr<Loop> loop;
-    plain::Socket s = plain::kNoSocket;
+    support::Socket s = support::kNoSocket;
     int kernelBuffer = 0;
 };
 
@@ -114,12 +109,12 @@ public:
         if (uv_udp_bind(&udp, reinterpret_cast<const sockaddr*>(&local), 0) != 0) return 0;
         uv_os_fd_t fd;
         uv_fileno(reinterpret_cast<uv_handle_t*>(&udp), &fd);
-        kernelBuffer = RaiseRecvBuffer(static_cast<plain::Socket>(fd), recvBuffer);
+        kernelBuffer = support::RaiseRecvBuffer(static_cast<support::Socket>(fd), recvBuffer);
         uv_udp_recv_start(&udp, Allocate, Received);
         uv_async_init(&loop, &stopper, Stopped);
         stopper.data = this;
         thread = std::thread([this] { uv_run(&loop, UV_RUN_DEFAULT); });
-        return plain::BoundPort(static_cast<plain::Socket>(fd));
+        return support::BoundPort(static_cast<support::Socket>(fd));
     }
     int KernelBuffer() const override { return kernelBuffer; }
     void Stop() override {
@@ -167,8 +162,8 @@ public:
         using boost::asio::ip::udp;
         tally = startTally;
         socket.open(udp::v4());
-        const plain::Socket s = static_cast<plain::Socket>(socket.native_handle());
-        kernelBuffer = RaiseRecvBuffer(s, recvBuffer);
+        const support::Socket s = static_cast<support::Socket>(socket.native_handle());
+        kernelBuffer = support::RaiseRecvBuffer(s, recvBuffer);
         socket.bind(udp::endpoint(boost::asio::ip::address_v4::loopback(), 0));
         Arm();
         thread = std::thread([this] { io.run(); });
@@ -218,7 +213,7 @@ std::vector<Entry> Receivers(const char* only) {
         {"VekLink CVekListen", Make<ListenerReceiver>()},
         {"A plain blocking recvfrom", MakeLoop([] { return BlockingLoop(false); })},
         {"B recvfrom + 64 KiB clear", MakeLoop([] { return BlockingLoop(true); })},
-        {kShapeName, MakeLoop(ShapeLoop)},
+        {ShapeName(), MakeLoop(ShapeLoop)},
 #if defined(VEKLINK_BENCH_LIBUV)
         {"libuv uv_udp_recv_start+clear", Make<UvReceiver>()},
 #endif

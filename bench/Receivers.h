@@ -31,7 +31,7 @@ struct Tally {
     std::atomic<bool> holding{false};
     std::atomic<long> count{0};
     bool started = false;
-    CpuClock clock;
+    support::CpuClock clock;
     double firstCpu = 0, firstWall = 0, lastWall = 0;
 
     void Deliver(int length);

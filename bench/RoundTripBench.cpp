@@ -58,34 +58,38 @@ public:
 
 class PlainClient {
 public:
-    PlainClient() : s(OpenLoopback(&port)) { plain::SetRecvTimeout(s, static_cast<int>(kStallSeconds * 1000)); }
-    ~PlainClient() { plain::Close(s); }
+    PlainClient() : s(OpenLoopback(&port)) {
+        support::SetRecvTimeout(s, static_cast<int>(kStallSeconds * 1000));
+    }
+    ~PlainClient() { support::Close(s); }
     void Burst(int echoPort, long n, Samples& samples) {
         char payload[kSize] = {1}, reply[kBufferSize];
         for (long i = 0; i < n; ++i) {
             const double start = Now();
-            if (!plain::SendTo(s, payload, kSize, kLoopback, echoPort)) return;
-            if (plain::RecvFrom(s, reply, sizeof reply, nullptr, nullptr) == kSize) samples.push_back(Now() - start);
+            if (!support::SendTo(s, payload, kSize, kLoopback, echoPort)) return;
+            if (support::RecvFrom(s, reply, sizeof reply, nullptr, nullptr) == kSize)
+                samples.push_back(Now() - start);
         }
     }
 
 private:
     int port = 0;
-    plain::Socket s;
+    support::Socket s;
 };
 
 // A baseline loop that sends every datagram back to its source.
 class PlainToLoop : public Case {
 public:
-    explicit PlainToLoop(std::unique_ptr<Loop> echoLoop) : loop(std::move(echoLoop)), echo(OpenLoopback(&port)) {
-        const plain::Socket s = echo;
+    explicit PlainToLoop(std::unique_ptr<Loop> echoLoop)
+        : loop(std::move(echoLoop)), echo(OpenLoopback(&port)) {
+        const support::Socket s = echo;
         running = loop->Start(s, [s](char* data, int n, unsigned long from, int fromPort) {
-            plain::SendTo(s, data, n, from, fromPort);
+            support::SendTo(s, data, n, from, fromPort);
         });
     }
     ~PlainToLoop() override {
         if (running) loop->Stop();
-        plain::Close(echo);
+        support::Close(echo);
     }
     bool Ready() const override { return running; }
     void Burst(long n, Samples& samples) override { client.Burst(port, n, samples); }
@@ -93,7 +97,7 @@ public:
 private:
     std::unique_ptr<Loop> loop;
     int port = 0;
-    plain::Socket echo;
+    support::Socket echo;
     bool running = false;
     PlainClient client;
 };
@@ -113,17 +117,14 @@ void OnEcho(void* data, int length, void* context, unsigned long sourceAddress, 
 
 int RunListener(CVekListen& listener, ReceiveCallback callback, void* context) {
     static int nextPort = 43000;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const int port = nextPort++;
-        if (listener.Run(VEK_MODE_UNICAST, callback, port, kLoopback, 0, context)) return port;
-    }
-    return 0;
+    return RunListenerOnFreePort(listener, callback, context, &nextPort);
 }
 
 class PlainToListener : public Case {
 public:
     PlainToListener() {
-        if (echo.sender.InitInstance(VEK_MODE_UNICAST, 0, 0)) port = RunListener(listener, OnEcho, &echo);
+        if (echo.sender.InitInstance(VEK_MODE_UNICAST, 0, 0))
+            port = RunListener(listener, OnEcho, &echo);
     }
     bool Ready() const override { return port != 0; }
     void Burst(long n, Samples& samples) override { client.Burst(port, n, samples); }
@@ -170,7 +171,8 @@ public:
         std::unique_lock<std::mutex> lock(mutex);
         for (long seen = -1; done.load() < n && done.load() != seen;) {
             seen = done.load();
-            over.wait_for(lock, std::chrono::duration<double>(kStallSeconds), [&] { return done.load() >= n; });
+            over.wait_for(lock, std::chrono::duration<double>(kStallSeconds),
+                          [&] { return done.load() >= n; });
         }
         quota.store(0);
         samples.insert(samples.end(), rtt.begin(), rtt.begin() + done.load());
@@ -191,8 +193,10 @@ void OnPong(void* data, int length, void* context, unsigned long, int) {
 class ListenerPair : public Case {
 public:
     ListenerPair() {
-        if (!echo.sender.InitInstance(VEK_MODE_UNICAST, 0, 0) || !pingSender.InitInstance(VEK_MODE_UNICAST, 0, 0) ||
-            !kicker.InitInstance(VEK_MODE_UNICAST, 0, 0) || !(echoPort = RunListener(echoEnd, OnEcho, &echo)) ||
+        if (!echo.sender.InitInstance(VEK_MODE_UNICAST, 0, 0) ||
+            !pingSender.InitInstance(VEK_MODE_UNICAST, 0, 0) ||
+            !kicker.InitInstance(VEK_MODE_UNICAST, 0, 0) ||
+            !(echoPort = RunListener(echoEnd, OnEcho, &echo)) ||
             !(echo.replyPort = RunListener(pingEnd, OnPong, &pinger)))
             return;
         pinger.sendNext = [this](char* data, int length) {
@@ -223,32 +227,37 @@ private:
 class LoopPair : public Case {
 public:
     explicit LoopPair(const std::function<std::unique_ptr<Loop>()>& make)
-        : echoEnd(make()), pingEnd(make()), echo(OpenLoopback(&echoPort)), ping(OpenLoopback(&pingPort)) {
-        const plain::Socket e = echo, p = ping;
+        : echoEnd(make()), pingEnd(make()), echo(OpenLoopback(&echoPort)),
+          ping(OpenLoopback(&pingPort)) {
+        const support::Socket e = echo, p = ping;
         const int to = echoPort;
-        pinger.sendNext = [p, to](char* data, int length) { plain::SendTo(p, data, length, kLoopback, to); };
+        pinger.sendNext = [p, to](char* data, int length) {
+            support::SendTo(p, data, length, kLoopback, to);
+        };
         echoRunning = echoEnd->Start(e, [e](char* data, int n, unsigned long from, int fromPort) {
-            plain::SendTo(e, data, n, from, fromPort);
+            support::SendTo(e, data, n, from, fromPort);
         });
-        pingRunning = pingEnd->Start(p, [this](char* data, int n, unsigned long, int) { pinger.Arrived(data, n); });
+        pingRunning = pingEnd->Start(
+            p, [this](char* data, int n, unsigned long, int) { pinger.Arrived(data, n); });
     }
     ~LoopPair() override {
         if (pingRunning) pingEnd->Stop();
         if (echoRunning) echoEnd->Stop();
-        plain::Close(echo);
-        plain::Close(ping);
+        support::Close(echo);
+        support::Close(ping);
     }
     bool Ready() const override { return echoRunning && pingRunning; }
     void Burst(long n, Samples& samples) override {
         char payload[kSize] = {1};
-        pinger.Burst(n, samples, [&] { plain::SendTo(ping, payload, kSize, kLoopback, echoPort); });
+        pinger.Burst(n, samples,
+                     [&] { support::SendTo(ping, payload, kSize, kLoopback, echoPort); });
     }
 
 private:
     Pinger pinger;
     std::unique_ptr<Loop> echoEnd, pingEnd;
     int echoPort = 0, pingPort = 0;
-    plain::Socket echo, ping;
+    support::Socket echo, ping;
     bool echoRunning = false, pingRunning = false;
 };
 
@@ -271,7 +280,8 @@ void RunRounds(std::vector<Row>& rows, int rounds, int bursts, long burst, doubl
         for (Samples& s : samples) s.clear();
         for (int b = 0; b < bursts; ++b)
             for (std::size_t i = 0; i < n; ++i) {
-                const std::size_t which = Rotated(i, static_cast<std::size_t>(round * bursts + b), n);
+                const std::size_t which =
+                    Rotated(i, static_cast<std::size_t>(round * bursts + b), n);
                 rows[which].c->Burst(burst, samples[which]);
             }
         for (std::size_t i = 0; i < n; ++i) {
@@ -292,7 +302,7 @@ Spread Ratio(const Row& a, const Row& b) {
 
 // The cases, each set up once; false when one could not be.
 bool SetUpRows(std::vector<Row>& rows) {
-    const std::string shape(1, kShapeName[0]);
+    const std::string shape(1, ShapeName()[0]);
     rows.push_back({"plain <-> plain",
                     std::unique_ptr<Case>(new PlainToLoop(BlockingLoop(false))),
                     -1,
@@ -318,7 +328,7 @@ bool SetUpRows(std::vector<Row>& rows) {
 }
 
 void PrintTable(const std::vector<Row>& rows, bool pinned, int rounds, int bursts, long burst) {
-    const std::string shape(1, kShapeName[0]);
+    const std::string shape(1, ShapeName()[0]);
     std::printf(
         "\nRound trip, %d-byte datagrams, %s: %d interleaved rounds, each %d bursts of %ld "
         "round trips per case\n",
@@ -340,7 +350,7 @@ void PrintTable(const std::vector<Row>& rows, bool pinned, int rounds, int burst
 // The listener's rows natively against plain <-> plain, under Wine against
 // the loop of the same shape (the floor there), with the other beside.
 void PrintTargets(const std::vector<Row>& rows) {
-    const bool wine = plain::UnderWine();
+    const bool wine = support::UnderWine();
     std::printf("\nTargets:\n");
     for (const Row& row : rows) {
         if (row.shape < 0) continue;
@@ -358,11 +368,11 @@ void PrintTargets(const std::vector<Row>& rows) {
 }
 
 int Measure(int argc, char** argv) {
-    const bool wine = plain::UnderWine();
+    const bool wine = support::UnderWine();
     const int rounds = static_cast<int>(Option(argc, argv, "--rounds", 9));
     const int bursts = static_cast<int>(Option(argc, argv, "--bursts", wine ? 15 : 40));
     const long burst = Option(argc, argv, "--burst", wine ? 20 : 100);
-    const bool pinned = PinToOneCpu();
+    const bool pinned = support::PinToOneCpu();
     std::vector<Row> rows;
     if (!SetUpRows(rows)) return 1;
     RunRounds(rows, rounds, bursts, burst,

@@ -21,27 +21,27 @@ constexpr int kSize = 64;
 // The two senders and the unread socket they send to.
 struct Senders {
     int sinkPort = 0;
-    plain::Socket sink = OpenLoopback(&sinkPort);
-    plain::Socket plainSocket = plain::OpenUdp(0, 0);
+    support::Socket sink = OpenLoopback(&sinkPort);
+    support::Socket plainSocket = support::OpenUdp(0, 0);
     CVekSend sender;
     char payload[kSize] = {1};
     long failed[2] = {0, 0};
 
     bool SetUp() {
         // The send buffer raised as CVekSend raises it, never lowered.
-        if (plain::BufferSize(plainSocket, false) < kSocketBuffer)
-            plain::SetBufferSize(plainSocket, false, kSocketBuffer);
-        return sink != plain::kNoSocket && plainSocket != plain::kNoSocket &&
+        if (support::BufferSize(plainSocket, false) < kSocketBuffer)
+            support::SetBufferSize(plainSocket, false, kSocketBuffer);
+        return sink != support::kNoSocket && plainSocket != support::kNoSocket &&
                sender.InitInstance(VEK_MODE_UNICAST, 0, 0);
     }
     ~Senders() {
         sender.ExitInstance();
-        plain::Close(plainSocket);
-        plain::Close(sink);
+        support::Close(plainSocket);
+        support::Close(sink);
     }
     // One send by the plain socket (0) or CVekSend (1).
     bool Send(int which) {
-        return which == 0 ? plain::SendTo(plainSocket, payload, kSize, kLoopback, sinkPort)
+        return which == 0 ? support::SendTo(plainSocket, payload, kSize, kLoopback, sinkPort)
                           : sender.Send(payload, kSize, sinkPort, kLoopback) == 1;
     }
     // Seconds spent by one sender on a block of sends.
@@ -54,7 +54,7 @@ struct Senders {
 };
 
 int Measure(int argc, char** argv) {
-    const long block = Option(argc, argv, "--block", plain::UnderWine() ? 200 : 2000);
+    const long block = Option(argc, argv, "--block", support::UnderWine() ? 200 : 2000);
     const int blocks = static_cast<int>(Option(argc, argv, "--blocks", 50));
     const int rounds = static_cast<int>(Option(argc, argv, "--rounds", 9));
     Senders senders;
@@ -85,7 +85,7 @@ int Measure(int argc, char** argv) {
         std::printf("%-22s %-22s %8ld\n", names[which], Format(SpreadOf(ns[which]), "%.0f").c_str(),
                     senders.failed[which]);
     std::printf("\nTargets:\n  %s\n",
-                Verdict(plain::UnderWine() ? "Wine Send vs sendto" : "native Send vs sendto",
+                Verdict(support::UnderWine() ? "Wine Send vs sendto" : "native Send vs sendto",
                         SpreadOf(ratios), 1.05)
                     .c_str());
     return 0;

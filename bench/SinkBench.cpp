@@ -24,22 +24,22 @@ int Sink(int argc, char** argv) {
     const int port = std::atoi(argv[1]);
     const double seconds = std::atof(argv[2]);
     const bool clear = argc > 3 && std::strcmp(argv[3], "--clear") == 0;
-    const plain::Socket s = plain::OpenUdp(0, port);
-    if (s == plain::kNoSocket) {
+    const support::Socket s = support::OpenUdp(0, port);
+    if (s == support::kNoSocket) {
         std::printf("could not bind port %d\n", port);
         return 1;
     }
     std::printf("listening on port %d\n", port);
     std::fflush(stdout);
-    plain::SetRecvTimeout(s, 100);  // to notice the end while nothing arrives
+    support::SetRecvTimeout(s, 100);  // to notice the end while nothing arrives
     std::vector<char> buffer(kBufferSize);
     unsigned long received = 0;
     for (const double end = Now() + seconds; Now() < end;) {
         if (clear) std::memset(buffer.data(), 0, buffer.size());
-        if (plain::RecvFrom(s, buffer.data(), kBufferSize, nullptr, nullptr) >= 0) ++received;
+        if (support::RecvFrom(s, buffer.data(), kBufferSize, nullptr, nullptr) >= 0) ++received;
     }
     std::printf("received %lu datagrams\n", received);
-    plain::Close(s);
+    support::Close(s);
     return 0;
 }
 

@@ -4,7 +4,7 @@
 // inside a private network namespace, before the veklink tool's tour
 // (scripts/tool-tour).
 #include "VekLink.h"
-#include "support/PlainSocket.h"
+#include "support.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -15,87 +15,80 @@
 
 namespace {
 
-#if defined(_WIN32)
-const char* kTarget = "VekLink.dll (Windows)";
-#else
-const char* kTarget = "libveklink.so (native)";
-#endif
 const char* kGroup = "239.255.42.99";
 
-using plain::Dotted;
-using plain::Endpoint;
+using support::Dotted;
+using support::Endpoint;
 
 // A plain UDP socket on 0.0.0.0:port that joins the group, as any program
 // that knows nothing of VekLink would open it.
-plain::Socket PlainReceiver(int port) {
-    const plain::Socket s = plain::OpenUdp(0, port);
-    if (s == plain::kNoSocket || !plain::JoinGroup(s, plain::Ipv4(kGroup), 0)) {
+support::Socket PlainReceiver(int port) {
+    const support::Socket s = support::OpenUdp(0, port);
+    if (s == support::kNoSocket || !support::JoinGroup(s, support::Ipv4(kGroup), 0)) {
         std::printf("  could not open a plain receiving socket on port %d\n", port);
-        plain::Close(s);
-        return plain::kNoSocket;
+        support::Close(s);
+        return support::kNoSocket;
     }
     return s;
 }
 
-void ReceivePlain(plain::Socket s) {
+void ReceivePlain(support::Socket s) {
     char buffer[2048];
     unsigned long source = 0;
     int sourcePort = 0;
-    if (!plain::WaitReadable(s, 2000)) {
+    if (!support::WaitReadable(s, 2000)) {
         std::printf("  plain socket: nothing arrived\n");
         return;
     }
-    const int n = plain::RecvFrom(s, buffer, sizeof buffer, &source, &sourcePort);
+    const int n = support::RecvFrom(s, buffer, sizeof buffer, &source, &sourcePort);
     std::printf("  plain socket received %d bytes from %s: \"%.*s\"\n", n,
                 Endpoint(source, sourcePort).c_str(), n > 0 ? n : 0, buffer);
 }
 
 void HostQueries() {
     std::printf("\n-- the host\n");
-    char name[64];
+    char name[VEK_HOST_NAME_SIZE];
     std::printf("host name:       %s\n", VekGetHostName(name) ? name : "(failed)");
     char computer[256];
     std::printf("computer name:   %s\n", VekGetCompName(computer, sizeof computer) ? computer : "(failed)");
 
-    unsigned long addresses[8], netmasks[8];
+    unsigned long addresses[VEK_MAX_INTERFACES], netmasks[VEK_MAX_INTERFACES];
     const int interfaces = VekGetHostIP(nullptr, nullptr);
     std::printf("IPv4 interfaces: %d\n", interfaces);
     const int listed = interfaces > 0 ? VekGetHostIP(addresses, netmasks) : 0;
     for (int i = 0; i < listed; ++i)
         std::printf("  %-15s netmask %s\n", Dotted(addresses[i]).c_str(), Dotted(netmasks[i]).c_str());
 
-    unsigned char cards[6 * 255];
+    unsigned char cards[VEK_ADAPTER_ADDRESS_SIZE * VEK_MAX_ADAPTERS];
     const int adapters = VekGetNetCard(nullptr);
     std::printf("adapters:        %d\n", adapters);
     const int reported = adapters > 0 ? VekGetNetCard(cards) : 0;
-    for (int i = 0; i < reported; ++i) {
-        const unsigned char* c = cards + 6 * i;
-        std::printf("  %02x:%02x:%02x:%02x:%02x:%02x\n", c[0], c[1], c[2], c[3], c[4], c[5]);
-    }
+    for (int i = 0; i < reported; ++i)
+        std::printf("  %s\n", support::Mac(cards + VEK_ADAPTER_ADDRESS_SIZE * i).c_str());
 }
 
 void SenderToPlainSocket() {
     std::printf("\n-- CVekSend -> a plain socket\n");
     const int port = 47100;
-    const plain::Socket receiver = PlainReceiver(port);
-    if (receiver == plain::kNoSocket) return;
+    const support::Socket receiver = PlainReceiver(port);
+    if (receiver == support::kNoSocket) return;
 
     CVekSend unicast;
     char text1[] = "hello over unicast";
     std::printf("unicast to 127.0.0.1:%d: Send -> %d\n", port,
                 unicast.InitInstance(VEK_MODE_UNICAST, 0, 0) &&
-                    unicast.Send(text1, sizeof text1 - 1, port, plain::Ipv4("127.0.0.1")));
+                    unicast.Send(text1, sizeof text1 - 1, port, support::Ipv4("127.0.0.1")));
     ReceivePlain(receiver);
 
     CVekSend multicast;
     char text2[] = "hello over multicast";
     std::printf("multicast to %s:%d: Send -> %d\n", kGroup, port,
-                multicast.InitInstance(VEK_MODE_MULTICAST, plain::Ipv4(kGroup), 0) &&
+                multicast.InitInstance(VEK_MODE_MULTICAST, support::Ipv4(kGroup), 0) &&
                     multicast.Send(text2, sizeof text2 - 1, port, 0));
     ReceivePlain(receiver);
     unicast.ExitInstance();
     multicast.ExitInstance();
-    plain::Close(receiver);
+    support::Close(receiver);
 }
 
 struct Inbox {
@@ -118,14 +111,14 @@ void Exchange(const char* title, unsigned long mode, int port, char* text) {
     Inbox inbox;
     CVekListen listener;
     CVekSend sender;
-    const unsigned long group = mode == VEK_MODE_MULTICAST ? plain::Ipv4(kGroup) : 0;
+    const unsigned long group = mode == VEK_MODE_MULTICAST ? support::Ipv4(kGroup) : 0;
     if (!listener.Run(mode, PrintDelivery, port, 0, group, &inbox) ||
         !sender.InitInstance(mode, group, 0)) {
         std::printf("%s: set-up failed\n", title);
         return;
     }
     const int sent = sender.Send(text, static_cast<unsigned long>(std::strlen(text)), port,
-                                 plain::Ipv4("127.0.0.1"));
+                                 support::Ipv4("127.0.0.1"));
     std::printf("%s to port %d: Send -> %d\n", title, port, sent);
     std::unique_lock<std::mutex> guard(inbox.lock);
     if (!inbox.arrived.wait_for(guard, std::chrono::seconds(2), [&] { return inbox.count > 0; }))
@@ -147,7 +140,8 @@ void SenderToListener() {
 
 int main() {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
-    std::printf("== VekLink demo: %s\n", kTarget);
+    std::printf("== VekLink demo: %s\n",
+                support::OnWindows() ? "VekLink.dll (Windows)" : "libveklink.so (native)");
     if (!VekInitInstance()) {
         std::printf("VekInitInstance failed\n");
         return 1;

@@ -1,6 +1,7 @@
 // The usable IPv4 interface addresses and netmasks, from the socket layer's
 // interface list.
 #include "VekLink.h"
+#include "platform/interface_record.h"
 #include "platform/platform.h"
 
 #include <stdint.h>
@@ -8,12 +9,8 @@
 
 namespace {
 
-// Both platform families return 76-byte records: a flags word, then the
-// address, broadcast and netmask in 24-byte socket-address slots, the IPv4
-// address 4 bytes into each slot. Room for 8 of them.
-constexpr DWORD kRecordSize = 76;
-constexpr DWORD kAddressOffset = 8;
-constexpr DWORD kNetmaskOffset = 56;
+// Room for VEK_MAX_INTERFACES records.
+constexpr DWORD kRecordSize = interface_record::kSize;
 constexpr DWORD kListSize = VEK_MAX_INTERFACES * kRecordSize;
 
 bool KnownPlatformFamily() {
@@ -56,11 +53,11 @@ int VekGetHostIP(unsigned long* addresses, unsigned long* netmasks) {
     int count = 0;
     for (DWORD i = 0; i < records; ++i) {
         const unsigned char* record = list + i * kRecordSize;
-        const uint32_t address = ReadAddress(record, kAddressOffset);
+        const uint32_t address = ReadAddress(record, interface_record::kAddressOffset);
         if (!IsUsable(address)) continue;
         if (addresses) {
             addresses[count] = address;
-            if (netmasks) netmasks[count] = ReadAddress(record, kNetmaskOffset);
+            if (netmasks) netmasks[count] = ReadAddress(record, interface_record::kNetmaskOffset);
         }
         ++count;
     }

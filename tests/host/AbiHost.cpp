@@ -86,16 +86,29 @@ constexpr int kWaitMilliseconds = 5000;
 
 unsigned long Address(const char* dotted) { return inet_addr(dotted); }
 
+// A port no other check uses, from a range below the platform's own picks.
+int NextPort() {
+    static int next = 21000;
+    return next++;
+}
+
+sockaddr_in SocketAddress(const char* address, int port) {
+    sockaddr_in result = {};
+    result.sin_family = AF_INET;
+    result.sin_port = htons(static_cast<u_short>(port));
+    result.sin_addr.s_addr = Address(address);
+    return result;
+}
+
 // A UDP socket bound to address:port whose receives give up after the wait.
 SOCKET BoundSocket(const char* address, int port) {
     SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in local = {};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(static_cast<u_short>(port));
-    local.sin_addr.s_addr = Address(address);
+    const sockaddr_in local = SocketAddress(address, port);
     const DWORD wait = kWaitMilliseconds;
-    if (s == INVALID_SOCKET || bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-        setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait), sizeof wait) != 0) {
+    const char* waitBytes = reinterpret_cast<const char*>(&wait);
+    if (s == INVALID_SOCKET ||
+        bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
+        setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, waitBytes, sizeof wait) != 0) {
         if (s != INVALID_SOCKET) closesocket(s);
         return INVALID_SOCKET;
     }
@@ -207,7 +220,7 @@ void CheckSenderConstruction() {
 }
 
 void CheckSenderArguments() {
-    const int port = 47411;
+    const int port = NextPort();
     SOCKET receiver = BoundSocket("127.0.0.3", port);
     CHECK(receiver != INVALID_SOCKET, "a plain socket binds 127.0.0.3 for the sender checks");
 
@@ -223,7 +236,7 @@ void CheckSenderArguments() {
     CHECK(sender.mode == VEK_MODE_UNICAST && sender.groupAddress == 0 && sender.endpoint != nullptr,
           "InitInstance records mode 1 and leaves the group alone");
 
-    // data, length, port, address: 37 bytes to 127.0.0.3 port 47411.
+    // data, length, port, address: 37 bytes to 127.0.0.3 on that port.
     char payload[37];
     for (int i = 0; i < 37; ++i) payload[i] = static_cast<char>(0x80 + i);
     CHECK(sender.Send(payload, sizeof payload, port, Address("127.0.0.3")) == 1,
@@ -284,7 +297,7 @@ void CheckListenerConstruction() {
 }
 
 void CheckListenerArguments() {
-    const int port = 47421;
+    const int port = NextPort();
     const unsigned long group = Address("239.255.70.13");
     int context = 0;
     CVekListen listener;
@@ -299,12 +312,9 @@ void CheckListenerArguments() {
 
     SOCKET peer = BoundSocket("127.0.0.1", 0);
     const char text[] = "forty-one bytes from a plain UDP socket!";
-    sockaddr_in to = {};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = Address("127.0.0.1");
+    const sockaddr_in to = SocketAddress("127.0.0.1", port);
     ResetEvent(delivered);
-    sendto(peer, text, sizeof text, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    sendto(peer, text, sizeof text, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
     CHECK(AwaitDelivery() && lastDelivery.length == static_cast<int>(sizeof text) &&
               memcmp(lastDelivery.data, text, sizeof text) == 0,
           "the callback gets the datagram's bytes and length");
@@ -346,7 +356,7 @@ struct HostListener : CVekListen {
 };
 
 void CheckVirtualDestructor() {
-    const int port = 47431;
+    const int port = NextPort();
     CVekListen* listener = new CVekListen;
     CHECK(listener->Run(VEK_MODE_UNICAST, OnDatagram, port, 0, 0, nullptr) == 1, "a heap listener runs");
     int deletesBefore = hostDeletes;
@@ -371,7 +381,8 @@ void CheckVirtualDestructor() {
 }
 
 void CheckListenerCopies() {
-    const int port = 47441;
+    const int port = NextPort();
+    const int targetPort = NextPort();
     int context = 0;
     CVekListen running;
     CHECK(running.Run(VEK_MODE_UNICAST, OnDatagram, port, 0, Address("239.255.70.14"), &context) == 1,
@@ -387,10 +398,12 @@ void CheckListenerCopies() {
     CHECK(running.thread != nullptr, "destroying the idle copy leaves the original running");
 
     CVekListen target;
-    CHECK(target.Run(VEK_MODE_UNICAST, OnDatagram, port + 1, 0, 0, nullptr) == 1, "the assignment target runs");
+    CHECK(target.Run(VEK_MODE_UNICAST, OnDatagram, targetPort, 0, 0, nullptr) == 1,
+          "the assignment target runs");
     CVekListen& result = (target = running);
     CHECK(&result == &target, "CVekListen's copy assignment returns the object assigned to");
-    CHECK(target.thread == nullptr && PortFree(port + 1) && target.port == port && target.context == &context,
+    CHECK(target.thread == nullptr && PortFree(targetPort) && target.port == port &&
+              target.context == &context,
           "copy assignment stops the target and copies the recorded fields");
     running.Stop();
 }
@@ -408,19 +421,21 @@ void CheckEndToEnd() {
     int context = 0;
     CVekListen listener;
     CVekSend sender;
-    CHECK(listener.Run(VEK_MODE_UNICAST, OnDatagram, 47451, 0, 0, &context) == 1 &&
+    const int unicastPort = NextPort(), multicastPort = NextPort();
+    CHECK(listener.Run(VEK_MODE_UNICAST, OnDatagram, unicastPort, 0, 0, &context) == 1 &&
               sender.InitInstance(VEK_MODE_UNICAST, 0, 0) == 1,
           "a unicast listener and sender set up");
-    CHECK(SendAndDeliver(sender, 47451, Address("127.0.0.1"), &context),
+    CHECK(SendAndDeliver(sender, unicastPort, Address("127.0.0.1"), &context),
           "a unicast datagram goes from CVekSend to CVekListen's callback");
     sender.ExitInstance();
     listener.Stop();
 
     const unsigned long group = Address("239.255.70.15");
-    CHECK(listener.Run(VEK_MODE_MULTICAST, OnDatagram, 47452, 0, group, &context) == 1 &&
+    CHECK(listener.Run(VEK_MODE_MULTICAST, OnDatagram, multicastPort, 0, group, &context) == 1 &&
               sender.InitInstance(VEK_MODE_MULTICAST, group, 0) == 1,
           "a multicast listener and sender join the group");
-    CHECK(SendAndDeliver(sender, 47452, 0, &context), "a multicast datagram goes from CVekSend to CVekListen's callback");
+    CHECK(SendAndDeliver(sender, multicastPort, 0, &context),
+          "a multicast datagram goes from CVekSend to CVekListen's callback");
     sender.ExitInstance();
     listener.Stop();
 }
@@ -444,7 +459,7 @@ void OnBurst(void* data, int length, void* context, unsigned long, int) {
 }
 
 void CheckBurst() {
-    const int port = 47453, size = 40;
+    const int port = NextPort(), size = 40;
     Burst burst = {};
     burst.release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     CVekListen listener;
@@ -478,7 +493,7 @@ bool Listed(const unsigned long* addresses, const unsigned long* netmasks, int c
 }
 
 void CheckHostQueries(bool two) {
-    char name[64] = {}, platformName[64] = {};
+    char name[VEK_HOST_NAME_SIZE] = {}, platformName[VEK_HOST_NAME_SIZE] = {};
     CHECK(VekGetHostName(name) == 1 && gethostname(platformName, sizeof platformName) == 0 &&
               strcmp(name, platformName) == 0,
           "VekGetHostName writes the socket layer's host name");
@@ -496,7 +511,7 @@ void CheckHostQueries(bool two) {
                               {"127.0.0.2", "255.0.0.0"}};
     const Interface* expected = two ? both : one;
     const int expectedCount = two ? 3 : 1;
-    unsigned long addresses[8] = {}, netmasks[8] = {};
+    unsigned long addresses[VEK_MAX_INTERFACES] = {}, netmasks[VEK_MAX_INTERFACES] = {};
     CHECK(VekGetHostIP(nullptr, nullptr) == expectedCount &&
               VekGetHostIP(addresses, netmasks) == expectedCount,
           "VekGetHostIP counts the layout's usable interfaces and fills as many");
@@ -504,12 +519,13 @@ void CheckHostQueries(bool two) {
     for (int i = 0; i < expectedCount; ++i) all = all && Listed(addresses, netmasks, expectedCount, expected[i]);
     CHECK(all, "VekGetHostIP writes addresses into its first argument and netmasks into its second");
 
-    unsigned char cards[6 * 4] = {};
-    const unsigned char first[6] = {0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
-    const unsigned char second[6] = {0x02, 0x11, 0x22, 0x33, 0x44, 0x66};
+    unsigned char cards[VEK_ADAPTER_ADDRESS_SIZE * 4] = {};
+    const unsigned char first[VEK_ADAPTER_ADDRESS_SIZE] = {0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
+    const unsigned char second[VEK_ADAPTER_ADDRESS_SIZE] = {0x02, 0x11, 0x22, 0x33, 0x44, 0x66};
     const int adapters = two ? 2 : 1;
     CHECK(VekGetNetCard(nullptr) == adapters && VekGetNetCard(cards) == adapters &&
-              memcmp(cards, first, 6) == 0 && (!two || memcmp(cards + 6, second, 6) == 0),
+              memcmp(cards, first, sizeof first) == 0 &&
+              (!two || memcmp(cards + VEK_ADAPTER_ADDRESS_SIZE, second, sizeof second) == 0),
           "VekGetNetCard counts the layout's adapters and writes their hardware addresses");
 }
 

@@ -1,29 +1,24 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "VekLink.h"
 #include "support/HostFacts.h"
 #include "support/Memory.h"
+#include "support.h"
 
 namespace {
 
-constexpr int kCardSize = 6;
+constexpr int kCardSize = VEK_ADAPTER_ADDRESS_SIZE;
 constexpr unsigned char kUnwritten = 0xA5;
-
-std::string Hex(const unsigned char* card) {
-    char text[18];
-    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", card[0], card[1], card[2],
-                  card[3], card[4], card[5]);
-    return text;
-}
+// Room for every adapter the query can report, and one more.
+constexpr int kRoom = kCardSize * (VEK_MAX_ADAPTERS + 1);
 
 std::vector<std::string> Cards(const unsigned char* cards, int count) {
     std::vector<std::string> result;
-    for (int i = 0; i < count; ++i) result.push_back(Hex(cards + kCardSize * i));
+    for (int i = 0; i < count; ++i) result.push_back(support::Mac(cards + kCardSize * i));
     return result;
 }
 
@@ -32,7 +27,7 @@ std::vector<std::string> Cards(const unsigned char* cards, int count) {
 std::vector<std::string> ExpectedCards() {
     std::vector<std::string> result;
     for (const test::HardwareAddress& address : test::AdapterAddresses())
-        result.push_back(Hex(address.data()));
+        result.push_back(support::Mac(address.data()));
     return result;
 }
 
@@ -45,7 +40,7 @@ TEST(NetCard, CountAndFillingCallsReportEveryAddressedAdapter) {
     const int count = VekGetNetCard(nullptr);
     ASSERT_EQ(static_cast<int>(expected.size()), count);
 
-    std::vector<unsigned char> cards(kCardSize * 256, kUnwritten);
+    std::vector<unsigned char> cards(kRoom, kUnwritten);
     ASSERT_EQ(count, VekGetNetCard(cards.data()));
     EXPECT_EQ(expected, Cards(cards.data(), count));
     EXPECT_TRUE(AllUnwritten(cards.data() + kCardSize * count, cards.size() - kCardSize * count));
@@ -54,7 +49,7 @@ TEST(NetCard, CountAndFillingCallsReportEveryAddressedAdapter) {
 TEST(NetCard, ReportsTheLayoutsAdapters) {
     const std::string layout = test::Layout();
     if (layout.empty()) GTEST_SKIP() << "VEKLINK_LAYOUT not set (run through scripts/with-layout)";
-    std::vector<unsigned char> cards(kCardSize * 256, kUnwritten);
+    std::vector<unsigned char> cards(kRoom, kUnwritten);
     const int count = VekGetNetCard(cards.data());
     if (layout == "loopback") EXPECT_EQ(0, count);
     if (layout == "one") EXPECT_EQ(std::vector<std::string>{"02:11:22:33:44:55"}, Cards(cards.data(), count));

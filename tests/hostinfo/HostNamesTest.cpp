@@ -13,7 +13,7 @@ namespace {
 // Wine answers gethostname without a start-up; Windows and the POSIX layer
 // refuse it, so only they are held to the refusal.
 TEST(HostName, NeedsTheSocketLayer) {
-    char name[64];
+    char name[VEK_HOST_NAME_SIZE];
     if (!test::UnderWine()) EXPECT_EQ(0, VekGetHostName(name)) << "before VekInitInstance";
 
     ASSERT_EQ(1, VekInitInstance());

@@ -37,12 +37,13 @@ TEST_F(Drain, AQueuedBurstIsDeliveredWithoutWaitingBetweenDatagrams) {
     Recorder recorder;
     recorder.gateOpen = false;
     CVekListen listener;
-    ASSERT_EQ(1, listener.Run(VEK_MODE_UNICAST, Record, 47102, 0, 0, &recorder));
+    const int port = test::NextPort();
+    ASSERT_EQ(1, listener.Run(VEK_MODE_UNICAST, Record, port, 0, 0, &recorder));
     test::Peer peer;
-    ASSERT_TRUE(peer.SendTo("first", loopback, 47102));
+    ASSERT_TRUE(peer.SendTo("first", loopback, port));
     ASSERT_TRUE(recorder.WaitStarted(1));
     const int queued = 20;
-    for (int i = 0; i < queued; ++i) ASSERT_TRUE(peer.SendTo(std::to_string(i), loopback, 47102));
+    for (int i = 0; i < queued; ++i) ASSERT_TRUE(peer.SendTo(std::to_string(i), loopback, port));
     const int before = waits.load();
     recorder.SetGate(true);
     ASSERT_TRUE(recorder.WaitFor(1 + queued));

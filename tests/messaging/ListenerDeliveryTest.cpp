@@ -9,7 +9,6 @@
 
 #include "messaging/Recorder.h"
 #include "support/EndpointSocket.h"
-#include "support/Held.h"
 #include "support/Memory.h"
 #include "support/Network.h"
 
@@ -20,17 +19,18 @@ class ListenerDelivery : public NetworkTest {};
 TEST_F(ListenerDelivery, DeliversExactBytesSourceAndContextWithZerosPastTheDatagram) {
     Recorder recorder;
     CVekListen listener;
-    ASSERT_EQ(1, listener.Run(VEK_MODE_UNICAST, Record, 47001, 0, 0, &recorder));
-    EXPECT_EQ(47001, listener.port);
+    const int port = test::NextPort();
+    ASSERT_EQ(1, listener.Run(VEK_MODE_UNICAST, Record, port, 0, 0, &recorder));
+    EXPECT_EQ(port, listener.port);
     EXPECT_EQ(&recorder, listener.context);
 
     Peer peer;
     std::string longer(1400, 'L');
-    ASSERT_TRUE(peer.SendTo(longer, loopback, 47001));
-    ASSERT_TRUE(peer.SendTo("short", loopback, 47001));
+    ASSERT_TRUE(peer.SendTo(longer, loopback, port));
+    ASSERT_TRUE(peer.SendTo("short", loopback, port));
     CVekSend sender;
     ASSERT_EQ(1, sender.InitInstance(VEK_MODE_UNICAST, 0, 0));
-    ASSERT_EQ(1, sender.Send(const_cast<char*>("from sender"), 11, 47001, loopback));
+    ASSERT_EQ(1, sender.Send(const_cast<char*>("from sender"), 11, port, loopback));
     ASSERT_TRUE(recorder.WaitFor(3));
     listener.Stop();
 
@@ -58,7 +58,8 @@ TEST_F(ListenerDelivery, BurstsAreDeliveredWholeAndInOrderWithNoFailedReceive) {
     // buffer not cleared between two datagrams would show.
     Recorder recorder;
     CVekListen listener;
-    ASSERT_EQ(1, listener.Run(VEK_MODE_UNICAST, Record, 47003, 0, 0, &recorder));
+    const int port = test::NextPort();
+    ASSERT_EQ(1, listener.Run(VEK_MODE_UNICAST, Record, port, 0, 0, &recorder));
     Peer peer;
     const int burst = 50;
     std::vector<std::string> sent;
@@ -66,7 +67,7 @@ TEST_F(ListenerDelivery, BurstsAreDeliveredWholeAndInOrderWithNoFailedReceive) {
         recorder.SetGate(false);
         for (int i = 0; i < burst; ++i) {
             sent.push_back(std::string(1 + (i * 277 + round) % 1400, char('a' + i % 26)));
-            ASSERT_TRUE(peer.SendTo(sent.back(), loopback, 47003));
+            ASSERT_TRUE(peer.SendTo(sent.back(), loopback, port));
         }
         ASSERT_TRUE(recorder.WaitStarted(static_cast<int>(sent.size()) - burst + 1));
         recorder.SetGate(true);
@@ -84,9 +85,10 @@ TEST_F(ListenerDelivery, BurstsAreDeliveredWholeAndInOrderWithNoFailedReceive) {
 TEST_F(ListenerDelivery, ZeroLengthDatagramIsDeliveredWithLengthZero) {
     Recorder recorder;
     CVekListen listener;
-    ASSERT_EQ(1, listener.Run(VEK_MODE_UNICAST, Record, 47002, loopback, 0, &recorder));
+    const int port = test::NextPort();
+    ASSERT_EQ(1, listener.Run(VEK_MODE_UNICAST, Record, port, loopback, 0, &recorder));
     Peer peer;
-    ASSERT_TRUE(peer.SendTo("", 0, loopback, 47002));
+    ASSERT_TRUE(peer.SendTo("", 0, loopback, port));
     ASSERT_TRUE(recorder.WaitFor(1));
     EXPECT_EQ(0, recorder.deliveries[0].length);
     EXPECT_TRUE(recorder.deliveries[0].zeroPastEnd);
@@ -139,7 +141,7 @@ const unsigned char kReadOnlyData[16] = {0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xC
 }  // namespace
 
 TEST_F(ListenerDelivery, CallbacksThatAreNotCodeEndTheThreadWithoutACall) {
-    ASSERT_TRUE(test::CountersMove());
+    ExpectNothingLeft();
     std::vector<unsigned char> heap(16, 0xCC);
     unsigned char stack[16];
     std::fill(stack, stack + sizeof stack, 0xCC);
@@ -155,34 +157,36 @@ TEST_F(ListenerDelivery, CallbacksThatAreNotCodeEndTheThreadWithoutACall) {
                    {"the stack", stack},
                    {"an inaccessible page", guarded.inaccessible()}};
     Peer peer;
+    const int port = test::NextPort();
     for (const auto& bad : notCode) {
         SCOPED_TRACE(bad.what);
-        const test::Held before = test::CountHeld();
+        const long threads = test::CountHeld().threads;
         CVekListen listener;
-        ASSERT_EQ(1, listener.Run(VEK_MODE_UNICAST, reinterpret_cast<ReceiveCallback>(
-                                                          const_cast<void*>(bad.address)),
-                                  47015, 0, 0, nullptr));
-        ASSERT_TRUE(peer.SendTo("dropped", loopback, 47015));
-        EXPECT_TRUE(ThreadsBackTo(before.threads));
+        ASSERT_EQ(1, listener.Run(VEK_MODE_UNICAST,
+                                  reinterpret_cast<ReceiveCallback>(const_cast<void*>(bad.address)),
+                                  port, 0, 0, nullptr));
+        ASSERT_TRUE(peer.SendTo("dropped", loopback, port));
+        EXPECT_TRUE(ThreadsBackTo(threads));
         EXPECT_NE(nullptr, listener.thread) << "the listener stays running until Stop";
         listener.Stop();
         EXPECT_EQ(nullptr, listener.thread);
-        EXPECT_TRUE(test::NothingLeaked(before));
     }
 }
 
 TEST_F(ListenerDelivery, OutsideProgramReachesTheListener) {
-#if defined(_WIN32)
-    GTEST_SKIP() << "the plain Winsock peer of the other tests is the outside peer here";
-#else
+    if (support::OnWindows())
+        GTEST_SKIP() << "the plain Winsock peer of the other tests is the outside peer here";
     Recorder recorder;
     CVekListen listener;
-    ASSERT_EQ(1, listener.Run(VEK_MODE_UNICAST, Record, 47019, 0, 0, &recorder));
-    ASSERT_EQ(0, std::system("printf 'from python' | python3 -c \"import socket,sys; "
-                             "socket.socket(socket.AF_INET, socket.SOCK_DGRAM).sendto("
-                             "sys.stdin.buffer.read(), ('127.0.0.1', 47019))\""));
+    const int port = test::NextPort();
+    ASSERT_EQ(1, listener.Run(VEK_MODE_UNICAST, Record, port, 0, 0, &recorder));
+    const std::string python =
+        "printf 'from python' | python3 -c \"import socket,sys; "
+        "socket.socket(socket.AF_INET, socket.SOCK_DGRAM).sendto("
+        "sys.stdin.buffer.read(), ('127.0.0.1', " +
+        std::to_string(port) + "))\"";
+    ASSERT_EQ(0, std::system(python.c_str()));
     ASSERT_TRUE(recorder.WaitFor(1));
     EXPECT_EQ("from python", recorder.deliveries[0].bytes);
     EXPECT_EQ(test::Ipv4("127.0.0.1"), recorder.deliveries[0].sourceAddress);
-#endif
 }

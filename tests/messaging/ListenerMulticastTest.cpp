@@ -2,43 +2,20 @@
 // membership ends with Stop.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstring>
-#include <memory>
-
 #include "messaging/Recorder.h"
+#include "support/HostFacts.h"
 #include "support/Network.h"
 
 using test::Datagram;
 using test::Peer;
 
-namespace {
-
-// Natively the kernel lists this host's group memberships; Wine's sockets
-// are the same kernel's, but in the wineserver process, so the tests look
-// at the traffic instead.
-bool Joined(unsigned long group) {
-#if defined(_WIN32)
-    static_cast<void>(group);
-    return false;
-#else
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "%08lX", group);
-    std::unique_ptr<FILE, int (*)(FILE*)> igmp(std::fopen("/proc/net/igmp", "r"), std::fclose);
-    char line[256];
-    while (igmp && std::fgets(line, sizeof line, igmp.get()))
-        if (std::strstr(line, hex)) return true;
-    return false;
-#endif
-}
-
-}  // namespace
-
 class ListenerMulticast : public NetworkTest {
 protected:
-    // Sends one datagram to the group and one to 127.0.0.1, then stops the
-    // listener: only the unicast one may have arrived.
-    void ExpectOnlyUnicastArrives(CVekListen& listener, Recorder& recorder, int port) {
+    const int port = test::NextPort();  // each test's listener port
+
+    // Sends one datagram to the group and one to 127.0.0.1 on port, then stops
+    // the listener: only the unicast one may have arrived.
+    void ExpectOnlyUnicastArrives(CVekListen& listener, Recorder& recorder) {
         Peer peer;
         ASSERT_TRUE(peer.SendTo("to group", group, port));
         ASSERT_TRUE(peer.SendTo("unicast", loopback, port));
@@ -53,28 +30,28 @@ protected:
 TEST_F(ListenerMulticast, MulticastListenerReceivesTheGroupUntilStopDropsTheMembership) {
     Recorder recorder;
     CVekListen listener;
-    ASSERT_EQ(1, listener.Run(VEK_MODE_MULTICAST, Record, 47003, 0, group, &recorder));
+    ASSERT_EQ(1, listener.Run(VEK_MODE_MULTICAST, Record, port, 0, group, &recorder));
     EXPECT_EQ(group, listener.groupAddress);
-    if (!test::UnderWine()) EXPECT_TRUE(Joined(group));
+    if (!test::UnderWine()) EXPECT_TRUE(test::JoinedGroup(group));
 
     CVekSend sender;
     ASSERT_EQ(1, sender.InitInstance(VEK_MODE_MULTICAST, group, loopback));
-    ASSERT_EQ(1, sender.Send(const_cast<char*>("via sender"), 10, 47003, 0));
+    ASSERT_EQ(1, sender.Send(const_cast<char*>("via sender"), 10, port, 0));
     Peer peer;
-    ASSERT_TRUE(peer.SendTo("via socket", group, 47003));
+    ASSERT_TRUE(peer.SendTo("via socket", group, port));
     ASSERT_TRUE(recorder.WaitFor(2));
     EXPECT_EQ("via sender", recorder.deliveries[0].bytes);
     EXPECT_EQ("via socket", recorder.deliveries[1].bytes);
 
     listener.Stop();
     sender.ExitInstance();
-    if (!test::UnderWine()) EXPECT_FALSE(Joined(group));
+    if (!test::UnderWine()) EXPECT_FALSE(test::JoinedGroup(group));
     // The port is free again and the group no longer reaches it, while another
     // member still receives.
-    Peer member("0.0.0.0", 47003);
+    Peer member("0.0.0.0", port);
     ASSERT_TRUE(member.Valid());
     ASSERT_TRUE(member.JoinGroup("239.255.42.99"));
-    ASSERT_TRUE(peer.SendTo("after stop", group, 47003));
+    ASSERT_TRUE(peer.SendTo("after stop", group, port));
     Datagram d;
     EXPECT_TRUE(member.Receive(&d));
     EXPECT_EQ(2u, recorder.Count());
@@ -86,16 +63,16 @@ TEST_F(ListenerMulticast, SocketBoundToLoopbackMissesItsGroupOnLinux) {
     // group on loopback only to sockets bound to the any-address.
     Recorder recorder;
     CVekListen listener;
-    ASSERT_EQ(1, listener.Run(VEK_MODE_MULTICAST, Record, 47004, loopback, group, &recorder));
-    ExpectOnlyUnicastArrives(listener, recorder, 47004);
+    ASSERT_EQ(1, listener.Run(VEK_MODE_MULTICAST, Record, port, loopback, group, &recorder));
+    ExpectOnlyUnicastArrives(listener, recorder);
 }
 
 TEST_F(ListenerMulticast, UnicastModeRecordsTheGroupButJoinsNothing) {
     Recorder recorder;
     CVekListen listener;
-    ASSERT_EQ(1, listener.Run(VEK_MODE_UNICAST, Record, 47005, 0, group, &recorder));
+    ASSERT_EQ(1, listener.Run(VEK_MODE_UNICAST, Record, port, 0, group, &recorder));
     EXPECT_EQ(group, listener.groupAddress);
     EXPECT_EQ(1ul, listener.mode);
-    if (!test::UnderWine()) EXPECT_FALSE(Joined(group));
-    ExpectOnlyUnicastArrives(listener, recorder, 47005);
+    if (!test::UnderWine()) EXPECT_FALSE(test::JoinedGroup(group));
+    ExpectOnlyUnicastArrives(listener, recorder);
 }

@@ -8,7 +8,6 @@
 #include <thread>
 
 #include "messaging/Recorder.h"
-#include "support/Held.h"
 #include "support/Network.h"
 
 using test::Peer;
@@ -42,9 +41,10 @@ TEST_F(ListenerStop, DatagramsQueuedBeforeStopAreDeliveredFirst) {
         Recorder recorder;
         recorder.gateOpen = false;
         CVekListen listener;
-        ASSERT_EQ(1, listener.Run(VEK_MODE_UNICAST, Record, 47013, 0, 0, &recorder));
+        const int port = test::NextPort();
+        ASSERT_EQ(1, listener.Run(VEK_MODE_UNICAST, Record, port, 0, 0, &recorder));
         Peer peer;
-        for (int i = 0; i < 6; ++i) ASSERT_TRUE(peer.SendTo(std::to_string(i), loopback, 47013));
+        for (int i = 0; i < 6; ++i) ASSERT_TRUE(peer.SendTo(std::to_string(i), loopback, port));
         ASSERT_TRUE(recorder.WaitStarted(1));
         std::thread stopper([&] { listener.Stop(); });
         test::SleepMs(100);  // Stop is waiting while five datagrams are queued
@@ -57,43 +57,42 @@ TEST_F(ListenerStop, DatagramsQueuedBeforeStopAreDeliveredFirst) {
 }
 
 TEST_F(ListenerStop, StopFromInsideTheCallbackReturnsAndReleasesEverything) {
-    ASSERT_TRUE(test::CountersMove());
+    ExpectNothingLeft();
     Peer peer;
-    const test::Held before = test::CountHeld();
     {
         SelfStop self;
-        ASSERT_EQ(1, self.listener.Run(VEK_MODE_UNICAST, StopFromInside, 47016, 0, 0, &self));
+        const int port = test::NextPort();
+        ASSERT_EQ(1, self.listener.Run(VEK_MODE_UNICAST, StopFromInside, port, 0, 0, &self));
         // The rest of the burst is still queued when the first callback
         // stops: Stop has returned by the time it could be received, so
         // none of it is delivered.
         for (const char* text : {"stop", "queued", "queued", "queued"})
-            ASSERT_TRUE(peer.SendTo(text, loopback, 47016));
+            ASSERT_TRUE(peer.SendTo(text, loopback, port));
         for (int i = 0; i < 300 && !self.stopped; ++i) test::SleepMs(10);
         ASSERT_TRUE(self.stopped);
         EXPECT_EQ(nullptr, self.listener.thread);
         test::SleepMs(100);
         EXPECT_EQ(1, self.calls.load());
     }
-    EXPECT_TRUE(test::NothingLeaked(before));
 }
 
 TEST_F(ListenerStop, CallbackOutlivingStopThenDestructionIsSafeAndStartsNoDelivery) {
-    ASSERT_TRUE(test::CountersMove());
+    // After the test the late thread must have released the endpoint.
+    ExpectNothingLeft();
     Peer peer;
-    const test::Held before = test::CountHeld();
     Gate gate;
     CVekListen* listener = new CVekListen;
-    ASSERT_EQ(1, listener->Run(VEK_MODE_UNICAST, HoldAtGate, 47017, 0, 0, &gate));
-    ASSERT_TRUE(peer.SendTo("held", loopback, 47017));
+    const int port = test::NextPort();
+    ASSERT_EQ(1, listener->Run(VEK_MODE_UNICAST, HoldAtGate, port, 0, 0, &gate));
+    ASSERT_TRUE(peer.SendTo("held", loopback, port));
     for (int i = 0; i < 300 && gate.entered.load() == 0; ++i) test::SleepMs(10);
     ASSERT_EQ(1, gate.entered.load());
-    ASSERT_TRUE(peer.SendTo("queued", loopback, 47017));
+    ASSERT_TRUE(peer.SendTo("queued", loopback, port));
     listener->Stop();  // gives up after its 1000 ms wait
     gate.stopReturned = true;
     delete listener;
     gate.open = true;
     ASSERT_TRUE(gate.WaitLeft());
-    EXPECT_TRUE(test::NothingLeaked(before)) << "the late thread released the endpoint";
     EXPECT_EQ(1, gate.entered.load());
     EXPECT_EQ(0, gate.enteredAfterStop.load());
 }
@@ -106,12 +105,13 @@ TEST_F(ListenerStop, StopThatTimesOutUnderAFloodStartsNoDeliveryAfterwards) {
         Recorder recorder;
         recorder.gateOpen = false;
         CVekListen listener;
-        ASSERT_EQ(1, listener.Run(VEK_MODE_UNICAST, Record, 47018, 0, 0, &recorder));
+        const int port = test::NextPort();
+        ASSERT_EQ(1, listener.Run(VEK_MODE_UNICAST, Record, port, 0, 0, &recorder));
         std::atomic<bool> done{false};
         std::thread flood([&] {
             Peer peer;
             for (int i = 0; i < 200000 && !done.load(); ++i) {
-                peer.SendTo("flood", loopback, 47018);
+                peer.SendTo("flood", loopback, port);
                 if (i % 64 == 63) test::SleepMs(1);
             }
         });

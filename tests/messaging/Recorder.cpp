@@ -1,5 +1,7 @@
 #include "messaging/Recorder.h"
 
+#include "VekLink.h"
+
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -39,7 +41,7 @@ void Record(void* data, int length, void* context, unsigned long sourceAddress, 
     d.sourcePort = sourcePort;
     const char* bytes = static_cast<const char*>(data);
     if (length > 0) d.bytes.assign(bytes, static_cast<std::size_t>(length));
-    for (int i = length > 0 ? length : 0; i < 65536; ++i) {
+    for (int i = length > 0 ? length : 0; i < VEK_RECEIVE_BUFFER_SIZE; ++i) {
         if (bytes[i] != 0) {
             d.zeroPastEnd = false;
             break;

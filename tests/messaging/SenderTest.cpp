@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "support/EndpointSocket.h"
-#include "support/Held.h"
 #include "support/Network.h"
 
 using test::Datagram;
@@ -75,13 +74,11 @@ TEST_F(Sender, MulticastOnAnyInterfaceUsesThePlatformDefault) {
 }
 
 TEST_F(Sender, NonMulticastGroupFailsSetUpAndLeavesNothingOpen) {
-    ASSERT_TRUE(test::CountersMove());
-    const test::Held before = test::CountHeld();
+    ExpectNothingLeft();
     CVekSend sender;
     EXPECT_EQ(0, sender.InitInstance(VEK_MODE_MULTICAST, test::Ipv4("192.0.2.1"), 0));
     EXPECT_EQ(nullptr, sender.endpoint);
     EXPECT_EQ(0ul, sender.groupAddress);
-    EXPECT_TRUE(test::NothingLeaked(before));
 }
 
 TEST_F(Sender, OtherModesAcceptSendsButPutNothingOnTheWire) {
@@ -158,8 +155,7 @@ TEST_F(Sender, SendWithoutSetUpFailsAndExitInstanceTwiceIsHarmless) {
 }
 
 TEST_F(Sender, CopiesReinitialisationAndDestructionNeverLeakOrShareTheSocket) {
-    ASSERT_TRUE(test::CountersMove());
-    const test::Held before = test::CountHeld();
+    ExpectNothingLeft();
     {
         CVekSend original;
         ASSERT_EQ(1, original.InitInstance(VEK_MODE_MULTICAST, group, loopback));
@@ -186,5 +182,4 @@ TEST_F(Sender, CopiesReinitialisationAndDestructionNeverLeakOrShareTheSocket) {
         constructed.ExitInstance();
         assigned.ExitInstance();
     }
-    EXPECT_TRUE(test::NothingLeaked(before));
 }

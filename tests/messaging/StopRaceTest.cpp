@@ -101,9 +101,10 @@ TEST_P(StopRace, StopWaitsOutTheHeldStepAndNoDeliveryFollows) {
     Recorder recorder;
     CVekListen* listener = new CVekListen;
     hold.Arm(GetParam().point);
-    ASSERT_EQ(1, listener->Run(VEK_MODE_UNICAST, Record, 47101, 0, 0, &recorder));
+    const int port = test::NextPort();
+    ASSERT_EQ(1, listener->Run(VEK_MODE_UNICAST, Record, port, 0, 0, &recorder));
     Peer peer;
-    ASSERT_TRUE(peer.SendTo("queued", loopback, 47101));
+    ASSERT_TRUE(peer.SendTo("queued", loopback, port));
     ASSERT_TRUE(hold.WaitHolding()) << "the receive thread never reached " << GetParam().name;
 
     // The listener is destroyed as soon as Stop returns: a thread that went
@@ -120,7 +121,7 @@ TEST_P(StopRace, StopWaitsOutTheHeldStepAndNoDeliveryFollows) {
                                       << GetParam().name;
     hold.Release();
     stopper.join();
-    ASSERT_TRUE(peer.SendTo("after", loopback, 47101));
+    ASSERT_TRUE(peer.SendTo("after", loopback, port));
     test::SleepMs(100);
     std::lock_guard<std::mutex> guard(recorder.lock);
     EXPECT_EQ(0, recorder.started) << "a delivery started after Stop";

@@ -41,8 +41,8 @@ TEST_F(Events, SelectedSocketSignalsReadableDataUntilItIsRead) {
     EXPECT_EQ(WSA_WAIT_TIMEOUT, Poll(events));
 
     test::Peer peer;
-    ASSERT_TRUE(peer.SendTo("one", loopback, plain::BoundPort(endpoint.GetSocket())));
-    ASSERT_TRUE(peer.SendTo("two", loopback, plain::BoundPort(endpoint.GetSocket())));
+    ASSERT_TRUE(peer.SendTo("one", loopback, support::BoundPort(endpoint.GetSocket())));
+    ASSERT_TRUE(peer.SendTo("two", loopback, support::BoundPort(endpoint.GetSocket())));
     for (const char* expected : {"one", "two"}) {
         // Every receive re-arms the event while data is queued. (Wine re-arms
         // a moment later than the receive, so the wait may briefly block.)
@@ -69,7 +69,7 @@ TEST_F(Events, EnumerationReportsNoReadOnceTheQueueIsDrained) {
     ASSERT_EQ(1, endpoint.SelectEvents(FD_READ));
     const WSAEVENT events[2] = {endpoint.netEvent, endpoint.stopEvent};
     test::Peer peer;
-    ASSERT_TRUE(peer.SendTo("only", loopback, plain::BoundPort(endpoint.GetSocket())));
+    ASSERT_TRUE(peer.SendTo("only", loopback, support::BoundPort(endpoint.GetSocket())));
     ASSERT_EQ(WSA_WAIT_EVENT_0, WSAWaitForMultipleEvents(2, events, FALSE, 3000, FALSE));
     WSANETWORKEVENTS recorded = {};
     ASSERT_EQ(0, WSAEnumNetworkEvents(endpoint.GetSocket(), events[0], &recorded));
@@ -91,7 +91,7 @@ protected:
         Events::SetUp();
         ASSERT_EQ(1, endpoint.Create(0, loopback));
         ASSERT_EQ(1, endpoint.SelectEvents(FD_READ));
-        port = plain::BoundPort(endpoint.GetSocket());
+        port = support::BoundPort(endpoint.GetSocket());
     }
     // Waits for the network event alone first: Wine signals it a moment after
     // a datagram arrives or a receive leaves more queued, and only once it is

@@ -3,24 +3,16 @@
 // Windows Sockets under Wine.
 #include <gtest/gtest.h>
 
-#include <cstdint>
-
 #include "platform/platform.h"
 #include "support/Network.h"
 
 namespace {
 
-// A UDP socket bound to an address of the platform's choosing on loopback.
+// A UDP socket bound to an address of the platform's choosing on loopback,
+// opened by the support layer; the calls under test then work on it.
 SOCKET BoundSocket(unsigned long address) {
-    const SOCKET s = WSASocketA(AF_INET, SOCK_DGRAM, 0, nullptr, 0, 0);
-    sockaddr_in local = {};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = static_cast<std::uint32_t>(address);
-    if (s != INVALID_SOCKET && bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-        closesocket(s);
-        return INVALID_SOCKET;
-    }
-    return s;
+    const support::Socket s = support::OpenUdp(address, 0);
+    return s == support::kNoSocket ? INVALID_SOCKET : static_cast<SOCKET>(s);
 }
 
 }  // namespace
@@ -34,8 +26,8 @@ TEST_F(Sockets, ADatagramLargerThanTheBufferFailsAndIsDropped) {
     const SOCKET s = BoundSocket(loopback);
     ASSERT_NE(INVALID_SOCKET, s);
     test::Peer peer;
-    ASSERT_TRUE(peer.SendTo("0123456789", loopback, plain::BoundPort(s)));
-    ASSERT_TRUE(peer.SendTo("next", loopback, plain::BoundPort(s)));
+    ASSERT_TRUE(peer.SendTo("0123456789", loopback, support::BoundPort(s)));
+    ASSERT_TRUE(peer.SendTo("next", loopback, support::BoundPort(s)));
     ASSERT_TRUE(test::WaitReadable(s));
     char buffer[16] = {};
     EXPECT_EQ(-1, recvfrom(s, buffer, 4, 0, nullptr, nullptr));
@@ -49,7 +41,7 @@ TEST_F(Sockets, ReceiveFillsTheSourceAddressAndItsLength) {
     const SOCKET s = BoundSocket(loopback);
     ASSERT_NE(INVALID_SOCKET, s);
     test::Peer peer;
-    ASSERT_TRUE(peer.SendTo("", loopback, plain::BoundPort(s)));
+    ASSERT_TRUE(peer.SendTo("", loopback, support::BoundPort(s)));
     ASSERT_TRUE(test::WaitReadable(s));
     char buffer[4];
     sockaddr_in from = {};

@@ -8,82 +8,8 @@
 #include <thread>
 #include <vector>
 
-#if defined(_WIN32)
-#  include <winsock2.h>
-#  include <windows.h>
-#  include <tlhelp32.h>
-#else
-#  include <dirent.h>
-#endif
-
 namespace test {
 namespace {
-
-#if defined(_WIN32)
-// One row of the system handle table (information class 16).
-struct HandleEntry {
-    ULONG ownerProcess;
-    BYTE objectType;
-    BYTE flags;
-    USHORT value;
-    void* object;
-    ULONG access;
-};
-struct HandleTable {
-    ULONG count;
-    HandleEntry entries[1];
-};
-typedef LONG(WINAPI* QuerySystem)(ULONG, void*, ULONG, ULONG*);
-constexpr ULONG kSystemHandleInformation = 16;
-constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
-
-long CountHandles() {
-    const QuerySystem query = reinterpret_cast<QuerySystem>(reinterpret_cast<void (*)()>(
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
-    if (!query) return -1;
-    std::vector<char> table(1 << 16);
-    for (int attempt = 0; attempt < 12; ++attempt) {
-        ULONG needed = 0;
-        const LONG status = query(kSystemHandleInformation, table.data(),
-                                  static_cast<ULONG>(table.size()), &needed);
-        if (status == kInfoLengthMismatch) {
-            table.resize(table.size() * 2);
-            continue;
-        }
-        if (status != 0) return -1;
-        const HandleTable* rows = reinterpret_cast<const HandleTable*>(table.data());
-        long mine = 0;
-        for (ULONG i = 0; i < rows->count; ++i)
-            if (rows->entries[i].ownerProcess == GetCurrentProcessId()) ++mine;
-        return mine;
-    }
-    return -1;
-}
-
-long CountThreads() {
-    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return -1;
-    THREADENTRY32 entry;
-    entry.dwSize = sizeof entry;
-    long mine = 0;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++mine;
-    CloseHandle(snapshot);
-    return mine;
-}
-#else
-long CountEntries(const char* directory) {
-    DIR* listing = opendir(directory);
-    if (!listing) return -1;
-    long count = 0;
-    while (readdir(listing)) ++count;
-    closedir(listing);
-    return count;
-}
-
-long CountHandles() { return CountEntries("/proc/self/fd"); }
-long CountThreads() { return CountEntries("/proc/self/task"); }
-#endif
 
 std::string Describe(const Held& held) {
     return std::to_string(held.handles) + " handles, " + std::to_string(held.threads) + " threads";
@@ -91,8 +17,8 @@ std::string Describe(const Held& held) {
 
 Held CountNow() {
     Held held;
-    held.handles = CountHandles();
-    held.threads = CountThreads();
+    held.handles = support::HeldHandles();
+    held.threads = support::HeldThreads();
     return held;
 }
 

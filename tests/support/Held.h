@@ -1,8 +1,5 @@
-// Leak checks: what this process holds, counted so that a check can fail.
-// Natively: open descriptors and threads (/proc/self/fd, /proc/self/task).
-// On Windows: this process's entries in the system handle table and its
-// threads. GetProcessHandleCount is not used: Wine 8 reports 0 whatever is
-// open, so a check built on it could never fail.
+// Leak checks: what this process holds (support::HeldHandles and
+// HeldThreads), counted so that a check can fail.
 #ifndef VEKLINK_TEST_HELD_H
 #define VEKLINK_TEST_HELD_H
 

@@ -1,6 +1,8 @@
 // Test support for the host queries: which host layout the test runs on, and
-// the host's interfaces and adapters read without the library (natively from
-// the kernel, on Windows from the IP helper tables).
+// the host's interfaces, adapters and group memberships read without the
+// library, and without the support layer's own reading of them (natively
+// from the kernel, HostFactsPosix.cpp; on Windows from the IP helper tables,
+// HostFactsWindows.cpp): an independent oracle.
 #ifndef VEKLINK_TEST_HOSTFACTS_H
 #define VEKLINK_TEST_HOSTFACTS_H
 
@@ -28,6 +30,10 @@ std::vector<HardwareAddress> AdapterAddresses();
 std::string ComputerName();
 // The host name as the platform's own socket layer reports it.
 std::string HostName();
+// Whether the host has joined group, as the kernel lists its memberships.
+// Wine's sockets live in the wineserver, out of a Windows program's sight:
+// always false there, so ask only natively.
+bool JoinedGroup(unsigned long group);
 
 }  // namespace test
 

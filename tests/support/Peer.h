@@ -1,5 +1,5 @@
-// Test support: an independent UDP peer on the platform's own sockets (see
-// PlainSocket.h), plus the plain-socket facts the tests read. Nothing here
+// Test support: an independent UDP peer on the platform's own sockets (the
+// support layer's), plus the plain-socket facts the tests read. Nothing here
 // goes through the library.
 #ifndef VEKLINK_TEST_PEER_H
 #define VEKLINK_TEST_PEER_H
@@ -8,23 +8,29 @@
 #include <string>
 #include <vector>
 
-#include "support/PlainSocket.h"
+#include "support.h"
 
 namespace test {
 
-using plain::BufferSize;
-using plain::Dotted;
-using plain::Ipv4;
-using plain::SetBufferSize;
-using plain::SleepMs;
-using plain::UnderWine;
-using plain::WaitReadable;
+using support::BufferSize;
+using support::Dotted;
+using support::Ipv4;
+using support::SetBufferSize;
+using support::SleepMs;
+using support::UnderWine;
+using support::WaitReadable;
 
 struct Datagram {
     std::vector<unsigned char> bytes;
     unsigned long sourceAddress = 0;
     int sourcePort = 0;
 };
+
+// A port that no other test of this process uses, from a range below the
+// one the platform picks ports from for sockets bound to port 0 (32768 up on
+// Linux, where Wine's sockets live too): a test's port can be neither a
+// sender's nor an earlier test's.
+int NextPort();
 
 class Peer {
 public:
@@ -34,14 +40,14 @@ public:
     Peer(const Peer&) = delete;
     Peer& operator=(const Peer&) = delete;
 
-    bool Valid() const { return socket_ != plain::kNoSocket; }
-    int Port() const { return plain::BoundPort(socket_); }
-    plain::Socket Socket() const { return socket_; }
+    bool Valid() const { return socket_ != support::kNoSocket; }
+    int Port() const { return support::BoundPort(socket_); }
+    support::Socket Socket() const { return socket_; }
     bool JoinGroup(const char* group, const char* interfaceAddress = "0.0.0.0") {
-        return plain::JoinGroup(socket_, Ipv4(group), Ipv4(interfaceAddress));
+        return support::JoinGroup(socket_, Ipv4(group), Ipv4(interfaceAddress));
     }
     bool SendTo(const void* data, std::size_t length, unsigned long address, int port) {
-        return plain::SendTo(socket_, data, length, address, port);
+        return support::SendTo(socket_, data, length, address, port);
     }
     bool SendTo(const std::string& text, unsigned long address, int port) {
         return SendTo(text.data(), text.size(), address, port);
@@ -50,7 +56,7 @@ public:
     bool Receive(Datagram* datagram, int timeoutMs = 3000);
 
 private:
-    plain::Socket socket_;
+    support::Socket socket_;
 };
 
 // What the platform gives a plain UDP socket: its buffer by default, and

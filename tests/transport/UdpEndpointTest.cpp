@@ -32,12 +32,12 @@ TEST_F(Endpoint, BindsOnAnyInterfaceOrOnLoopback) {
     CUdpEndpoint any, local;
     ASSERT_EQ(1, any.Create(0, 0));
     EXPECT_EQ(0ul, any.interfaceAddress);
-    EXPECT_GT(plain::BoundPort(any.GetSocket()), 0);
+    EXPECT_GT(support::BoundPort(any.GetSocket()), 0);
     ASSERT_EQ(1, local.Create(0, loopback));
     EXPECT_EQ(loopback, local.interfaceAddress);
 
     Peer peer;
-    ASSERT_TRUE(peer.SendTo("hello", loopback, plain::BoundPort(local.GetSocket())));
+    ASSERT_TRUE(peer.SendTo("hello", loopback, support::BoundPort(local.GetSocket())));
     char buf[16] = {};
     unsigned long source = 0;
     int sourcePort = 0;
@@ -91,7 +91,7 @@ TEST_F(Endpoint, EmptyDatagramSendsAndArrives) {
     CUdpEndpoint sender, receiver;
     ASSERT_EQ(1, sender.Create(0, 0));
     ASSERT_EQ(1, receiver.Create(0, loopback));
-    EXPECT_EQ(1, sender.SendTo("", 0, loopback, plain::BoundPort(receiver.GetSocket())));
+    EXPECT_EQ(1, sender.SendTo("", 0, loopback, support::BoundPort(receiver.GetSocket())));
     char buf[8];
     unsigned long source = 0;
     EXPECT_EQ(0, Receive(receiver, buf, sizeof buf, &source, nullptr));
@@ -116,7 +116,7 @@ TEST_F(Endpoint, DatagramLargerThanTheBufferFailsInsteadOfArrivingCut) {
     CUdpEndpoint sender, receiver;
     ASSERT_EQ(1, sender.Create(0, 0));
     ASSERT_EQ(1, receiver.Create(0, loopback));
-    ASSERT_EQ(1, sender.SendTo("nine byte", 9, loopback, plain::BoundPort(receiver.GetSocket())));
+    ASSERT_EQ(1, sender.SendTo("nine byte", 9, loopback, support::BoundPort(receiver.GetSocket())));
     char buf[8];
     unsigned long source = 0xDEADBEEF;
     EXPECT_EQ(-1, Receive(receiver, buf, sizeof buf, &source, nullptr));
@@ -125,9 +125,9 @@ TEST_F(Endpoint, DatagramLargerThanTheBufferFailsInsteadOfArrivingCut) {
 
 TEST_F(Endpoint, SelectEventsOnAClosedEndpointFailsWithoutCallingThePlatform) {
     CUdpEndpoint endpoint;
-    plain::SetLastError(1234);
+    support::SetLastError(1234);
     EXPECT_EQ(0, endpoint.SelectEvents(FD_READ));
-    EXPECT_EQ(1234, plain::LastError());
+    EXPECT_EQ(1234, support::LastError());
 }
 
 TEST_F(Endpoint, EachBufferBelowTheSizeIsRaisedAndNoOtherIsTouched) {
@@ -152,7 +152,7 @@ TEST_F(Endpoint, JoinReceivesTheGroupAndLeaveStopsIt) {
     ASSERT_EQ(1, member.Create(0, 0));
     ASSERT_EQ(1, member.JoinGroup(group));
     EXPECT_EQ(group, member.groupAddress);
-    const int port = plain::BoundPort(member.GetSocket());
+    const int port = support::BoundPort(member.GetSocket());
 
     Peer peer;
     ASSERT_TRUE(peer.SendTo("in group", group, port));

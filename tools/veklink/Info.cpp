@@ -1,8 +1,8 @@
 // veklink info: what the library's host queries report, each asked the way
 // the header documents (two calls where it takes two), with the names the
 // platform gives the interfaces beside each address and adapter.
-#include "Common.h"
-#include "Platform.h"
+#include "Cli.h"
+#include "support.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -24,9 +24,6 @@ const char kHelp[] =
     "has more than 8 IPv4 interface records (127.0.0.1 included), which the library's\n"
     "interface query cannot report\n";
 
-// The library's interface query holds this many records.
-const int kMostRecords = 8;
-
 struct Interface {
     IPv4Address address;
     IPv4Address netmask;
@@ -45,28 +42,28 @@ struct Report {
     std::vector<Interface> interfaces;
     std::vector<Adapter> adapters;
 
-    bool OverLimit() const { return interfaces.empty() && records > kMostRecords; }
+    bool OverLimit() const { return interfaces.empty() && records > VEK_MAX_INTERFACES; }
 };
 
-using Interfaces = std::vector<platform::NetworkInterface>;
+using Interfaces = std::vector<support::NetworkInterface>;
 
-std::vector<std::string> NamesOf(const Interfaces& known,
-                                 const std::function<bool(const platform::NetworkInterface&)>& matches) {
+std::vector<std::string> NamesOf(
+    const Interfaces& known, const std::function<bool(const support::NetworkInterface&)>& matches) {
     std::vector<std::string> names;
-    for (const platform::NetworkInterface& candidate : known)
+    for (const support::NetworkInterface& candidate : known)
         if (matches(candidate)) names.push_back(candidate.name);
     return names;
 }
 
 int CountRecords(const Interfaces& known) {
     int records = 0;
-    for (const platform::NetworkInterface& candidate : known)
+    for (const support::NetworkInterface& candidate : known)
         if (candidate.up) records += static_cast<int>(candidate.addresses.size());
     return records;
 }
 
 void ReadNames(Report& report) {
-    char host[64] = {};
+    char host[VEK_HOST_NAME_SIZE] = {};
     report.hasHostName = VekGetHostName(host) != 0;
     report.hostName = host;
     char computer[256] = {};
@@ -75,29 +72,32 @@ void ReadNames(Report& report) {
 }
 
 void ReadInterfaces(Report& report, const Interfaces& known) {
-    // The filling call writes at most 8 entries whatever the first call said.
-    unsigned long addresses[kMostRecords], netmasks[kMostRecords];
+    // The filling call writes at most VEK_MAX_INTERFACES entries whatever the
+    // first call said.
+    unsigned long addresses[VEK_MAX_INTERFACES], netmasks[VEK_MAX_INTERFACES];
     const int n = VekGetHostIP(nullptr, nullptr) > 0 ? VekGetHostIP(addresses, netmasks) : 0;
-    for (int i = 0; i < n && i < kMostRecords; ++i) {
+    for (int i = 0; i < n && i < VEK_MAX_INTERFACES; ++i) {
         const IPv4Address address = addresses[i];
-        report.interfaces.push_back({address, netmasks[i], NamesOf(known, [address](const platform::NetworkInterface& c) {
-                                         for (IPv4Address own : c.addresses)
-                                             if (own == address) return true;
-                                         return false;
-                                     })});
+        report.interfaces.push_back(
+            {address, netmasks[i], NamesOf(known, [address](const support::NetworkInterface& c) {
+                 for (IPv4Address own : c.addresses)
+                     if (own == address) return true;
+                 return false;
+             })});
     }
     report.records = CountRecords(known);
 }
 
 void ReadAdapters(Report& report, const Interfaces& known) {
-    // 255 adapter numbers of 6 bytes each are always enough.
-    unsigned char cards[6 * 255];
+    unsigned char cards[VEK_ADAPTER_ADDRESS_SIZE * VEK_MAX_ADAPTERS];
     const int n = VekGetNetCard(nullptr) > 0 ? VekGetNetCard(cards) : 0;
-    for (int i = 0; i < n && i < 255; ++i) {
-        const std::string hardware(reinterpret_cast<const char*>(cards + 6 * i), 6);
-        report.adapters.push_back({hardware, NamesOf(known, [&hardware](const platform::NetworkInterface& c) {
-                                       return c.hardwareAddress == hardware;
-                                   })});
+    for (int i = 0; i < n && i < VEK_MAX_ADAPTERS; ++i) {
+        const unsigned char* card = cards + VEK_ADAPTER_ADDRESS_SIZE * i;
+        const std::string hardware(reinterpret_cast<const char*>(card), VEK_ADAPTER_ADDRESS_SIZE);
+        report.adapters.push_back(
+            {hardware, NamesOf(known, [&hardware](const support::NetworkInterface& c) {
+                 return c.hardwareAddress == hardware;
+             })});
     }
 }
 
@@ -114,10 +114,7 @@ int PrefixLength(IPv4Address netmask) {
 }
 
 std::string FormatHardware(const std::string& hardware) {
-    char text[18];
-    const unsigned char* c = reinterpret_cast<const unsigned char*>(hardware.data());
-    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", c[0], c[1], c[2], c[3], c[4], c[5]);
-    return text;
+    return support::Mac(reinterpret_cast<const unsigned char*>(hardware.data()));
 }
 
 std::string Joined(const std::vector<std::string>& names, const char* separator) {
@@ -137,7 +134,8 @@ void PrintRow(std::string row, std::size_t width, const std::vector<std::string>
 }
 
 std::string TooManyRecords(const Report& report) {
-    return "more than " + std::to_string(kMostRecords) + " interface records (" + std::to_string(report.records) +
+    return "more than " + std::to_string(VEK_MAX_INTERFACES) + " interface records (" +
+           std::to_string(report.records) +
            " on this host, 127.0.0.1 included), the limit of the library's query";
 }
 
@@ -154,8 +152,9 @@ void PrintText(const Report& report) {
         const int prefix = PrefixLength(i.netmask);
         const std::string slash = prefix >= 0 ? "/" + std::to_string(prefix) : std::string(" (mask not contiguous)");
         char row[96];
-        std::snprintf(row, sizeof row, "  %-18s netmask %s", (FormatAddress(i.address) + slash).c_str(),
-                      FormatAddress(i.netmask).c_str());
+        std::snprintf(row, sizeof row, "  %-18s netmask %s",
+                      (support::Dotted(i.address) + slash).c_str(),
+                      support::Dotted(i.netmask).c_str());
         PrintRow(row, 44, i.names);  // room for the longest netmask
     }
     if (report.adapters.empty())
@@ -172,11 +171,14 @@ void PrintText(const Report& report) {
 
 std::string JsonNames(const std::vector<std::string>& names) {
     std::string list;
-    for (const std::string& name : names) list += (list.empty() ? "" : ", ") + JsonString(name);
+    for (const std::string& name : names)
+        list += (list.empty() ? "" : ", ") + support::JsonString(name);
     return "[" + list + "]";
 }
 
-std::string JsonOptional(bool present, const std::string& text) { return present ? JsonString(text) : "null"; }
+std::string JsonOptional(bool present, const std::string& text) {
+    return present ? support::JsonString(text) : "null";
+}
 
 void PrintJson(const Report& report) {
     std::printf("{\n  \"host_name\": %s,\n  \"computer_name\": %s,\n",
@@ -187,9 +189,10 @@ void PrintJson(const Report& report) {
     for (std::size_t n = 0; n < report.interfaces.size(); ++n) {
         const Interface& i = report.interfaces[n];
         const int prefix = PrefixLength(i.netmask);
-        std::printf("%s\n    {\"address\": \"%s\", \"netmask\": \"%s\", \"prefix\": %s, \"names\": %s}",
-                    n ? "," : "", FormatAddress(i.address).c_str(), FormatAddress(i.netmask).c_str(),
-                    prefix >= 0 ? std::to_string(prefix).c_str() : "null", JsonNames(i.names).c_str());
+        std::printf(
+            "%s\n    {\"address\": \"%s\", \"netmask\": \"%s\", \"prefix\": %s, \"names\": %s}",
+            n ? "," : "", support::Dotted(i.address).c_str(), support::Dotted(i.netmask).c_str(),
+            prefix >= 0 ? std::to_string(prefix).c_str() : "null", JsonNames(i.names).c_str());
     }
     std::printf("%s],\n  \"adapters\": [", report.interfaces.empty() ? "" : "\n  ");
     for (std::size_t n = 0; n < report.adapters.size(); ++n)
@@ -203,13 +206,10 @@ void PrintJson(const Report& report) {
 
 int RunInfo(int argc, char** argv) {
     const Arguments args(argc, argv, {{"json", false}});
-    if (args.WantsHelp()) {
-        std::fputs(kHelp, stdout);
-        return kExitOk;
-    }
+    if (ShowHelp(args, kHelp)) return kExitOk;
     if (!args.Operands().empty()) throw UsageError("unexpected operand '" + args.Operands()[0] + "'");
     SocketLayer sockets;
-    const Interfaces known = platform::ListInterfaces();
+    const Interfaces known = support::ListInterfaces();
     Report report;
     ReadNames(report);
     ReadInterfaces(report, known);

@@ -1,13 +1,16 @@
 // veklink listen: a CVekListen whose callback only queues what arrives; the
 // main thread prints, counts and decides when to stop.
-#include "Common.h"
+#include "Cli.h"
+#include "Diagnose.h"
 #include "Pcap.h"
-#include "Platform.h"
+#include "Seams.h"
+#include "Status.h"
+#include "Views.h"
+#include "support.h"
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -45,14 +48,6 @@ const char kHelp[] =
 
 using Clock = std::chrono::steady_clock;
 
-struct Delivery {
-    std::chrono::system_clock::time_point time;
-    IPv4Address source;
-    int port;
-    int length;  // -1 for a failed receive
-    std::string bytes;
-};
-
 // Filled on the receive thread, emptied on the main thread.
 struct Inbox {
     std::mutex lock;
@@ -88,8 +83,6 @@ void OnDatagram(void* data, int length, void* context, unsigned long source, int
     inbox->arrived.notify_one();
 }
 
-enum class View { kText, kHex, kQuiet, kRaw, kJson };
-
 struct Options {
     unsigned long mode = VEK_MODE_UNICAST;
     IPv4Address group = 0;
@@ -100,15 +93,6 @@ struct Options {
     View view = View::kText;
     std::string pcapPath;  // empty: no capture
 };
-
-View ReadView(const Arguments& args) {
-    const int given = args.Has("hex") + args.Has("quiet") + args.Has("raw") + args.Has("json");
-    if (given > 1) throw UsageError("give only one of --hex, --quiet, --raw or --json");
-    if (args.Has("hex")) return View::kHex;
-    if (args.Has("quiet")) return View::kQuiet;
-    if (args.Has("raw")) return View::kRaw;
-    return args.Has("json") ? View::kJson : View::kText;
-}
 
 Options ReadOptions(const Arguments& args) {
     const std::vector<std::string>& operands = args.Operands();
@@ -129,88 +113,6 @@ Options ReadOptions(const Arguments& args) {
     }
     if (args.Has("interface")) options.interfaceAddress = ResolveAddress(args.Value("interface"), "interface");
     return options;
-}
-
-// Text with anything that would break the one-line layout escaped.
-std::string Printable(const std::string& bytes) {
-    std::string text;
-    for (unsigned char c : bytes) {
-        char escaped[8];
-        if (c == '\\') text += "\\\\";
-        else if (c == '\n') text += "\\n";
-        else if (c == '\r') text += "\\r";
-        else if (c == '\t') text += "\\t";
-        else if (c >= 0x20 && c < 0x7F) text += static_cast<char>(c);
-        else {
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-            text += escaped;
-        }
-    }
-    return text;
-}
-
-std::string HexDump(const std::string& bytes, const char* separator) {
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned char c : bytes) {
-        if (!text.empty()) text += separator;
-        text += digits[c >> 4];
-        text += digits[c & 15];
-    }
-    return text;
-}
-
-// Valid UTF-8 (no overlong forms, surrogates or code points past U+10FFFF)
-// with no control characters other than tab and line ends.
-bool IsText(const std::string& bytes) {
-    for (std::size_t i = 0; i < bytes.size();) {
-        const unsigned char lead = static_cast<unsigned char>(bytes[i]);
-        if (lead < 0x80) {
-            if ((lead < 0x20 && lead != '\t' && lead != '\n' && lead != '\r') || lead == 0x7F) return false;
-            ++i;
-            continue;
-        }
-        const std::size_t extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
-        if (extra == 0 || lead >= 0xF8 || i + extra >= bytes.size()) return false;
-        unsigned long point = lead & (0x3F >> extra);
-        for (std::size_t k = 1; k <= extra; ++k) {
-            const unsigned char next = static_cast<unsigned char>(bytes[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
-            point = point << 6 | (next & 0x3F);
-        }
-        static const unsigned long kSmallest[] = {0, 0x80, 0x800, 0x10000};
-        if (point < kSmallest[extra] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return false;
-        i += extra + 1;
-    }
-    return true;
-}
-
-std::string JsonLine(const Delivery& d) {
-    const std::string time = "{\"time\":" + JsonString(platform::UtcTimestamp(d.time));
-    if (d.length < 0) return time + ",\"error\":\"receive failed\"}";
-    return time + ",\"source\":" + JsonString(FormatAddress(d.source)) + ",\"port\":" + std::to_string(d.port) +
-           ",\"length\":" + std::to_string(d.bytes.size()) + ",\"hex\":\"" + HexDump(d.bytes, "") + "\"" +
-           (IsText(d.bytes) ? ",\"text\":" + JsonString(d.bytes) : std::string()) + "}";
-}
-
-void Print(const Delivery& d, View view) {
-    if (view == View::kQuiet) return;
-    if (view == View::kRaw) {
-        std::fwrite(d.bytes.data(), 1, d.bytes.size(), stdout);
-        return;
-    }
-    if (view == View::kJson) {
-        std::printf("%s\n", JsonLine(d).c_str());
-        return;
-    }
-    const std::string time = platform::TimeOfDay(d.time);
-    if (d.length < 0) {
-        std::printf("%s  receive failed\n", time.c_str());
-        return;
-    }
-    std::printf("%s  %-21s %-11s %s\n", time.c_str(), FormatEndpoint(d.source, d.port).c_str(),
-                FormatBytes(d.bytes.size()).c_str(),
-                view == View::kHex ? HexDump(d.bytes, " ").c_str() : Printable(d.bytes).c_str());
 }
 
 struct Totals {
@@ -259,7 +161,7 @@ const char* Receive(Inbox& inbox, const Options& options, Sinks& sinks, Totals& 
     std::deque<Delivery> batch;
     for (;;) {
         sinks.EndBatch(totals);
-        if (platform::StopRequested()) return "interrupted";
+        if (support::StopRequested()) return "interrupted";
         if (options.count && totals.datagrams >= options.count) return "--count reached";
         const Clock::time_point now = Clock::now();
         if (options.timeout > 0 && now >= deadline) return "--timeout reached";
@@ -278,27 +180,6 @@ const char* Receive(Inbox& inbox, const Options& options, Sinks& sinks, Totals& 
     }
 }
 
-// With VEKLINK_HOLD_PICKED_PORT naming a file, a picked port is written to
-// that file and the listener waits (at most 10 s) until the file is gone:
-// the tests take the port in that moment, which no timing could arrange.
-void HoldPickedPort(int port) {
-    const char* path = std::getenv("VEKLINK_HOLD_PICKED_PORT");
-    if (!path || !*path) return;
-    const std::string written = std::string(path) + ".new";
-    std::FILE* file = std::fopen(written.c_str(), "w");
-    if (!file) return;
-    std::fprintf(file, "%d\n", port);
-    std::fclose(file);
-    // Renamed into place, so that a reader never sees half of it.
-    if (std::rename(written.c_str(), path) != 0) return;
-    for (int polls = 0; polls < 500; ++polls) {
-        file = std::fopen(path, "r");
-        if (!file) return;
-        std::fclose(file);
-        platform::SleepUnlessStopped(20);
-    }
-}
-
 // Another program can take a picked port before the listener binds it; each
 // time that happens the tool picks again, this many times in all.
 const int kPicks = 10;
@@ -306,25 +187,38 @@ const int kPicks = 10;
 // Starts the listener and returns its port: the one asked for, or for port
 // 0 one that the tool picks, so that it can show which.
 int Start(CVekListen& listener, const Options& options, Inbox& inbox) {
+    const IPv4Address local = options.interfaceAddress;
     for (int pick = 1;; ++pick) {
         int port = options.port;
         if (options.port == 0) {
-            platform::SetupFailure failure;
-            port = platform::PickFreePort(options.interfaceAddress, &failure);
+            SetupFailure failure;
+            port = PickFreePort(local, &failure);
             if (port < 0)
-                throw SetupError("could not find a free port on " + FormatAddress(options.interfaceAddress), failure,
-                                 options.interfaceAddress, 0, options.group, failure.error);
+                throw SetupError("could not find a free port on " + support::Dotted(local), failure,
+                                 local, 0, options.group, failure.error);
             HoldPickedPort(port);
         }
-        if (listener.Run(options.mode, OnDatagram, port, options.interfaceAddress, options.group, &inbox)) return port;
-        const int libraryError = platform::LastError();
-        const platform::SetupFailure failure = platform::RetrySetup(options.interfaceAddress, port, options.group);
-        const bool taken =
-            failure.step == platform::SetupStep::kBind && platform::KindOf(failure.error) == platform::ErrorKind::kInUse;
-        if (options.port != 0 || !taken || pick == kPicks)
-            throw SetupError("could not listen on " + FormatEndpoint(options.interfaceAddress, port), failure,
-                             options.interfaceAddress, port, options.group, libraryError);
+        if (listener.Run(options.mode, OnDatagram, port, local, options.group, &inbox)) return port;
+        const int libraryError = support::LastError();
+        const SetupFailure failure = RetrySetup(local, port, options.group);
+        if (options.port != 0 || !PortTaken(failure) || pick == kPicks)
+            throw SetupError("could not listen on " + support::Endpoint(local, port), failure,
+                             local, port, options.group, libraryError);
     }
+}
+
+// The closing lines, on report: the totals, why it ended, what was dropped.
+void Summarize(std::FILE* report, const Sinks& sinks, const Totals& totals, const Inbox& inbox,
+               const char* reason) {
+    const double seconds = std::chrono::duration<double>(Clock::now() - sinks.start).count();
+    std::fprintf(report, "--- received %s, %s; %s\n",
+                 FormatTotals(totals.datagrams, totals.bytes, seconds).c_str(),
+                 Counted(totals.failures, "receive failure").c_str(), reason);
+    if (inbox.dropped)
+        std::fprintf(
+            report,
+            "--- %lu more datagrams arrived faster than they could be shown and were dropped\n",
+            inbox.dropped);
 }
 
 }  // namespace
@@ -333,24 +227,23 @@ int RunListen(int argc, char** argv) {
     const Arguments args(argc, argv,
                          {{"group", true}, {"interface", true}, {"count", true}, {"timeout", true}, {"pcap", true},
                           {"hex", false}, {"quiet", false}, {"raw", false}, {"json", false}});
-    if (args.WantsHelp()) {
-        std::fputs(kHelp, stdout);
-        return kExitOk;
-    }
+    if (ShowHelp(args, kHelp)) return kExitOk;
     SocketLayer sockets;  // names are looked up with the socket layer started
     const Options options = ReadOptions(args);
     // Standard output carries only the data with --raw and --json.
     std::FILE* const report = options.view == View::kRaw || options.view == View::kJson ? stderr : stdout;
-    if (options.view == View::kRaw) platform::UseBinaryOutput();
+    if (options.view == View::kRaw) support::UseBinaryOutput();
     Sinks sinks{options.view, nullptr, options.group ? options.group : options.interfaceAddress, 0, StatusLine(),
                 Clock::now()};
     if (!options.pcapPath.empty()) sinks.capture.reset(new PcapWriter(options.pcapPath));
-    platform::InstallStopHandler();
+    support::InstallStopHandler();
     Inbox inbox;
     CVekListen listener;
     sinks.port = Start(listener, options, inbox);
-    std::fprintf(report, "listening on %s%s%s\n", FormatEndpoint(options.interfaceAddress, sinks.port).c_str(),
-                 options.group ? ", group " : "", options.group ? FormatAddress(options.group).c_str() : "");
+    std::fprintf(report, "listening on %s%s%s\n",
+                 support::Endpoint(options.interfaceAddress, sinks.port).c_str(),
+                 options.group ? ", group " : "",
+                 options.group ? support::Dotted(options.group).c_str() : "");
     std::fflush(report);
 
     sinks.start = Clock::now();
@@ -358,14 +251,9 @@ int RunListen(int argc, char** argv) {
     const char* reason = Receive(inbox, options, sinks, totals);
     // After Stop the receive thread touches nothing of ours, so inbox can go.
     listener.Stop();
-    const double seconds = std::chrono::duration<double>(Clock::now() - sinks.start).count();
     sinks.status.Clear();
     std::fflush(stdout);
-    std::fprintf(report, "--- received %s, %s; %s\n", FormatTotals(totals.datagrams, totals.bytes, seconds).c_str(),
-                 Counted(totals.failures, "receive failure").c_str(), reason);
-    if (inbox.dropped)
-        std::fprintf(report, "--- %lu more datagrams arrived faster than they could be shown and were dropped\n",
-                     inbox.dropped);
+    Summarize(report, sinks, totals, inbox, reason);
     std::string failure;
     if (sinks.capture && !sinks.capture->Close(&failure)) throw NetworkError(failure);
     return kExitOk;

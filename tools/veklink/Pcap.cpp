@@ -1,6 +1,6 @@
 #include "Pcap.h"
 
-#include "Common.h"
+#include "Cli.h"
 
 #include <cerrno>
 #include <cstring>

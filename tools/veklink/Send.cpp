@@ -1,7 +1,9 @@
 // veklink send: one datagram, a counted series, or one datagram per line of
 // standard input, through one CVekSend.
-#include "Common.h"
-#include "Platform.h"
+#include "Cli.h"
+#include "Diagnose.h"
+#include "Status.h"
+#include "support.h"
 
 #include <cerrno>
 #include <chrono>
@@ -35,6 +37,10 @@ const char kHelp[] =
     "\n"
     "exit status: 0 all sent, 2 bad usage, 3 set-up failed or a datagram was refused\n";
 
+// The largest UDP payload that fits one IPv4 datagram: 65535 less the IPv4
+// and UDP headers.
+const unsigned long kMaxDatagram = 65507;
+
 struct Plan {
     unsigned long mode = VEK_MODE_UNICAST;
     IPv4Address destination = 0;  // the group in multicast mode
@@ -47,18 +53,10 @@ struct Plan {
     unsigned long interval = 0;  // milliseconds between datagrams
 };
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 std::string HexBytes(const std::string& hex) {
     std::string bytes;
-    for (std::size_t i = 0; i + 1 < hex.size() && HexDigit(hex[i]) >= 0 && HexDigit(hex[i + 1]) >= 0; i += 2)
-        bytes += static_cast<char>(HexDigit(hex[i]) * 16 + HexDigit(hex[i + 1]));
-    if (bytes.size() * 2 != hex.size()) throw UsageError("--hex '" + hex + "' is not pairs of hex digits");
+    if (!support::ParseHex(hex, &bytes))
+        throw UsageError("--hex '" + hex + "' is not pairs of hex digits");
     return bytes;
 }
 
@@ -152,34 +150,19 @@ bool NextLine(std::string* line) {
     return true;
 }
 
-int SendAll(CVekSend& sender, const Plan& plan) {
-    const std::string target = FormatEndpoint(plan.destination, plan.port);
+// What a series has sent so far, and how it shows that.
+struct Series {
     using Clock = std::chrono::steady_clock;
-    const Clock::time_point start = Clock::now();
-    // On a terminal a counted series shows one status line, rewritten at
-    // most ten times a second, instead of a line per datagram.
-    StatusLine status;
-    const bool live = status.Live() && plan.series && !plan.fromInput;
-    Clock::time_point shown;
-    std::string lastFailure;
-    unsigned long sent = 0, failures = 0;
-    unsigned long long bytes = 0;
-    std::string payload = plan.payload;  // Send takes a non-const pointer
-    for (unsigned long n = 1; n <= plan.count; ++n) {
-        if (n > 1) platform::SleepUnlessStopped(plan.interval);
-        if (platform::StopRequested() || (plan.fromInput && !NextLine(&payload))) break;
-        const bool ok = sender.Send(&payload[0], static_cast<unsigned long>(payload.size()), plan.port,
-                                    plan.destination) == 1;
-        const std::string reason = ok ? std::string() : platform::LastErrorText();
-        const std::string what = FormatBytes(payload.size()) + " to " + target;
-        if (!plan.series) {
-            if (!ok) throw NetworkError("failed to send " + what + reason);
-            std::printf("sent %s\n", what.c_str());
-            return kExitOk;
-        }
+
+    explicit Series(const Plan& plan)
+        : plan(plan), live(status.Live() && plan.series && !plan.fromInput) {}
+
+    // A line per datagram, or on a terminal one status line, rewritten at
+    // most ten times a second.
+    void Report(unsigned long n, bool ok, std::size_t size, const std::string& reason) {
         if (ok) {
             ++sent;
-            bytes += payload.size();
+            bytes += size;
         } else {
             ++failures;
             lastFailure = reason;
@@ -188,21 +171,56 @@ int SendAll(CVekSend& sender, const Plan& plan) {
         const std::string progress =
             plan.count == ULONG_MAX ? std::to_string(n) : std::to_string(n) + "/" + std::to_string(plan.count);
         if (!live) {
-            std::printf("[%s] %s %s%s\n", progress.c_str(), ok ? "sent" : "failed to send", what.c_str(),
-                        reason.c_str());
+            std::printf("[%s] %s %s%s\n", progress.c_str(), ok ? "sent" : "failed to send",
+                        line.c_str(), reason.c_str());
             std::fflush(stdout);
         } else if (n == 1 || n == plan.count || Clock::now() - shown >= std::chrono::milliseconds(100)) {
             shown = Clock::now();
-            const double seconds = std::chrono::duration<double>(shown - start).count();
             status.Show("[" + progress + "] sent " + std::to_string(sent) + ", " +
-                        FormatRate(sent, seconds) + ", " + Counted(failures, "failure") +
+                        FormatRate(sent, Seconds()) + ", " + Counted(failures, "failure") +
                         (failures ? " (last" + lastFailure + ")" : std::string()));
         }
     }
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    status.Clear();
-    std::printf("--- sent %s, %s\n", FormatTotals(sent, bytes, seconds).c_str(), Counted(failures, "failure").c_str());
-    return failures ? kExitNetwork : kExitOk;
+
+    int Finish() {
+        status.Clear();
+        std::printf("--- sent %s, %s\n", FormatTotals(sent, bytes, Seconds()).c_str(),
+                    Counted(failures, "failure").c_str());
+        return failures ? kExitNetwork : kExitOk;
+    }
+
+    double Seconds() const { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+    const Plan& plan;
+    StatusLine status;
+    const bool live;
+    const Clock::time_point start = Clock::now();
+    Clock::time_point shown;
+    std::string line;  // "N bytes to a.b.c.d:port" of the datagram reported
+    std::string lastFailure;
+    unsigned long sent = 0, failures = 0;
+    unsigned long long bytes = 0;
+};
+
+int SendAll(CVekSend& sender, const Plan& plan) {
+    const std::string target = support::Endpoint(plan.destination, plan.port);
+    Series series(plan);
+    std::string payload = plan.payload;  // Send takes a non-const pointer
+    for (unsigned long n = 1; n <= plan.count; ++n) {
+        if (n > 1) support::SleepUnlessStopped(plan.interval);
+        if (support::StopRequested() || (plan.fromInput && !NextLine(&payload))) break;
+        const bool ok = sender.Send(&payload[0], static_cast<unsigned long>(payload.size()),
+                                    plan.port, plan.destination) == 1;
+        const std::string reason = ok ? std::string() : LastErrorText();
+        series.line = FormatBytes(payload.size()) + " to " + target;
+        if (!plan.series) {
+            if (!ok) throw NetworkError("failed to send " + series.line + reason);
+            std::printf("sent %s\n", series.line.c_str());
+            return kExitOk;
+        }
+        series.Report(n, ok, payload.size(), reason);
+    }
+    return series.Finish();
 }
 
 }  // namespace
@@ -211,22 +229,21 @@ int RunSend(int argc, char** argv) {
     const Arguments args(argc, argv,
                          {{"group", true}, {"interface", true}, {"count", true}, {"interval", true},
                           {"size", true}, {"hex", true}, {"file", true}, {"stdin-binary", false}});
-    if (args.WantsHelp()) {
-        std::fputs(kHelp, stdout);
-        return kExitOk;
-    }
-    platform::UseBinaryInput();
+    if (ShowHelp(args, kHelp)) return kExitOk;
+    support::UseBinaryInput();
     SocketLayer sockets;  // names are looked up with the socket layer started
     const Plan plan = ReadPlan(args);
-    platform::InstallStopHandler();
+    support::InstallStopHandler();
     CVekSend sender;
     if (!sender.InitInstance(plan.mode, plan.destination, plan.interfaceAddress)) {
-        const int libraryError = platform::LastError();
+        const int libraryError = support::LastError();
         const IPv4Address group = plan.mode == VEK_MODE_MULTICAST ? plan.destination : 0;
-        throw SetupError("could not set up a sender" +
-                             (plan.interfaceAddress ? " on " + FormatAddress(plan.interfaceAddress) : std::string()),
-                         platform::RetrySetup(plan.interfaceAddress, 0, group), plan.interfaceAddress, 0, group,
-                         libraryError);
+        throw SetupError(
+            "could not set up a sender" + (plan.interfaceAddress
+                                               ? " on " + support::Dotted(plan.interfaceAddress)
+                                               : std::string()),
+            RetrySetup(plan.interfaceAddress, 0, group), plan.interfaceAddress, 0, group,
+            libraryError);
     }
     const int status = SendAll(sender, plan);
     sender.ExitInstance();

@@ -1,6 +1,6 @@
 // veklink: UDP/IPv4 messaging and host queries from the command line, through
 // the VekLink library's public interface alone.
-#include "Common.h"
+#include "Cli.h"
 
 #include <cstdio>
 #include <cstring>

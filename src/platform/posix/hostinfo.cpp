@@ -2,6 +2,8 @@
 // the kernel and reported the way Windows reports them.
 #include "winapi.h"
 
+#include "platform/interface_record.h"
+
 #include <errno.h>
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -10,20 +12,14 @@
 
 namespace {
 
-// An interface record of SIO_GET_INTERFACE_LIST: a flags word, then the
-// address, broadcast and netmask in 24-byte socket-address slots.
-constexpr size_t kRecordSize = 76;
-constexpr size_t kAddressSlot = 4;
-constexpr size_t kNetmaskSlot = 52;
-
 bool Listed(const ifaddrs* entry) {
     return entry->ifa_addr && entry->ifa_addr->sa_family == AF_INET && (entry->ifa_flags & IFF_UP);
 }
 
 void PutRecord(unsigned char* record, const ifaddrs* entry) {
-    memset(record, 0, kRecordSize);
-    memcpy(record + kAddressSlot, entry->ifa_addr, sizeof(sockaddr_in));
-    memcpy(record + kNetmaskSlot, entry->ifa_netmask, sizeof(sockaddr_in));
+    memset(record, 0, interface_record::kSize);
+    memcpy(record + interface_record::kAddressSlot, entry->ifa_addr, sizeof(sockaddr_in));
+    memcpy(record + interface_record::kNetmaskSlot, entry->ifa_netmask, sizeof(sockaddr_in));
 }
 
 }  // namespace
@@ -37,8 +33,9 @@ int WSAIoctl(SOCKET, DWORD code, void*, DWORD, void* output, DWORD outputSize,
     size_t used = 0;
     for (const ifaddrs* entry = list; entry; entry = entry->ifa_next) {
         if (!Listed(entry)) continue;
-        if (used + kRecordSize <= outputSize) PutRecord(static_cast<unsigned char*>(output) + used, entry);
-        used += kRecordSize;
+        if (used + interface_record::kSize <= outputSize)
+            PutRecord(static_cast<unsigned char*>(output) + used, entry);
+        used += interface_record::kSize;
     }
     ::freeifaddrs(list);
     // Windows fails an output too small for the whole list with WSAEFAULT.

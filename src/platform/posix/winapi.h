@@ -75,9 +75,9 @@ constexpr int WSAEWOULDBLOCK = EWOULDBLOCK;
 inline int WSAGetLastError() { return errno; }
 int closesocket(SOCKET s);
 int gethostname(char* name, int length);
-// SIO_GET_INTERFACE_LIST only: 76-byte records, the address and the netmask
-// as IPv4 socket addresses at offsets 4 and 52 (the middle slot, the
-// broadcast address, and the flags word stay zero).
+// SIO_GET_INTERFACE_LIST only: records as platform/interface_record.h lays
+// them out, with the address and the netmask (the broadcast address and the
+// flags word stay zero).
 int WSAIoctl(SOCKET s, DWORD code, void* input, DWORD inputSize, void* output, DWORD outputSize,
              DWORD* bytesReturned, void* overlapped, void* completion);
 

@@ -1,9 +1,9 @@
-// What the veklink commands share: exit codes, the two kinds of error, the
-// argument parser and the parsing and formatting of addresses and numbers.
-#ifndef VEKLINK_TOOL_COMMON_H
-#define VEKLINK_TOOL_COMMON_H
+// The command line: exit codes, the two kinds of error, the argument parser,
+// the parsers of ports, addresses and numbers, help, and the socket layer's
+// start-up that every command holds.
+#ifndef VEKLINK_TOOL_CLI_H
+#define VEKLINK_TOOL_CLI_H
 
-#include "Platform.h"
 #include "VekLink.h"
 
 #include <initializer_list>
@@ -13,10 +13,6 @@
 #include <vector>
 
 enum ExitCode { kExitOk = 0, kExitUsage = 2, kExitNetwork = 3 };
-
-// The largest UDP payload that fits one IPv4 datagram: 65535 less the IPv4
-// and UDP headers.
-const unsigned long kMaxDatagram = 65507;
 
 // Thrown for anything wrong on the command line; main prints it and exits 2.
 struct UsageError : std::runtime_error {
@@ -47,17 +43,28 @@ public:
     const std::vector<std::string>& Operands() const { return operands_; }
 
 private:
+    // Takes the option at argv[*i] (and its value, moving *i past it).
+    void TakeOption(int argc, char** argv, int* i, std::initializer_list<OptionSpec> options);
+
     bool help_ = false;
     std::map<std::string, std::string> values_;
     std::vector<std::string> operands_;
 };
+
+// ": " and the platform's text for its last error; empty when there is none.
+// Read it right after the failed call.
+std::string LastErrorText();
+
+// Prints help on standard output when the arguments ask for it; true then,
+// and the command ends with kExitOk.
+bool ShowHelp(const Arguments& args, const char* help);
 
 // Parsers: each returns the value or throws UsageError naming what is wrong.
 PortNumber ParsePort(const std::string& text);
 IPv4Address ParseAddress(const std::string& text, const char* what);
 // A dotted address (strictly a.b.c.d) or a host name with an IPv4 address;
 // a name the resolver cannot look up at all throws NetworkError. Needs the
-// socket layer (SocketLayer) on Windows.
+// socket layer (SocketLayer).
 IPv4Address ResolveAddress(const std::string& text, const char* what);
 // As ResolveAddress, for a multicast group (224.0.0.0/4).
 IPv4Address ResolveGroup(const std::string& text);
@@ -65,43 +72,9 @@ unsigned long ParseNumber(const std::string& text, const char* what, unsigned lo
                           unsigned long high);
 double ParseSeconds(const std::string& text, const char* what);
 
-std::string FormatAddress(IPv4Address address);
-std::string FormatEndpoint(IPv4Address address, int port);
-std::string Counted(unsigned long long n, const char* noun);  // "1 datagram", "5 datagrams"
-std::string FormatBytes(unsigned long long bytes);          // "1 byte", "5 bytes"
-std::string FormatRate(unsigned long datagrams, double seconds);  // "12.5 datagrams/s"
-// "N datagrams, B bytes in T s (R datagrams/s, R bytes/s)"
-std::string FormatTotals(unsigned long datagrams, unsigned long long bytes, double seconds);
-
-// text as a JSON string, quotes included. Bytes that are not valid UTF-8
-// must not be passed.
-std::string JsonString(const std::string& text);
-
-// The NetworkError for a sender or listener that the library could not set
-// up: context ("could not listen on 0.0.0.0:5000"), then the step that
-// failed when platform::RetrySetup took the same set-up again (failure), the
-// platform's text and a hint. libraryError, the platform's error read right
-// after the library's call, is reported when every step went through.
-NetworkError SetupError(const std::string& context, const platform::SetupFailure& failure,
-                        IPv4Address interfaceAddress, int port, IPv4Address group, int libraryError);
-
-// A progress line rewritten in place while standard output is a terminal;
-// on anything else it shows nothing, so redirected output stays a plain log.
-class StatusLine {
-public:
-    StatusLine();
-    bool Live() const { return live_; }
-    void Show(const std::string& text);  // cut to 79 characters
-    // Blanks the line, for a final line printed in its place.
-    void Clear();
-
-private:
-    bool live_;
-    std::size_t shown_ = 0;
-};
-
-// Holds the socket layer started for the lifetime of a command; declare it
-// before any sender or listener so that they end first.
+// Holds the socket layer started, the library's and the support layer's, for
+// the lifetime of a command; declare it before any sender or listener so
+// that they end first.
 class SocketLayer {
 public:
     SocketLayer();

@@ -1,0 +1,28 @@
+// How "listen" shows each datagram: a line of text, a hex dump, nothing
+// (--quiet), the raw payload, or a JSON object.
+#ifndef VEKLINK_TOOL_VIEWS_H
+#define VEKLINK_TOOL_VIEWS_H
+
+#include "Cli.h"
+#include "VekLink.h"
+
+#include <chrono>
+#include <string>
+
+// One datagram as the listener's callback handed it over.
+struct Delivery {
+    std::chrono::system_clock::time_point time;
+    IPv4Address source;
+    int port;
+    int length;  // -1 for a failed receive
+    std::string bytes;
+};
+
+enum class View { kText, kHex, kQuiet, kRaw, kJson };
+
+// The view the options choose; at most one of --hex, --quiet, --raw, --json.
+View ReadView(const Arguments& args);
+// Writes d to standard output as view shows it.
+void Print(const Delivery& d, View view);
+
+#endif
