@@ -5,10 +5,10 @@
 //   BlockingLoop(false)  A: blocking recvfrom, nothing else
 //   BlockingLoop(true)   B: recvfrom after clearing the whole 64 KiB buffer,
 //                        as the listener clears it for every datagram
-//   EventSelectLoop      W (Windows): the listener's own shape on Winsock:
-//                        wait on {network, stop}, enumerate, reset, clear,
-//                        receive
-//   PollLoop             P (native): poll {socket, eventfd}, clear, receive
+//   ShapeLoop            the listener's own shape, support::SocketWait:
+//                        W on Windows (wait on {network, stop}, enumerate,
+//                        reset), P natively (poll {socket, eventfd}); then
+//                        clear and receive one datagram
 #ifndef VEKLINK_BENCH_BASELINE_LOOPS_H
 #define VEKLINK_BENCH_BASELINE_LOOPS_H
 
@@ -32,11 +32,10 @@ public:
 };
 
 std::unique_ptr<Loop> BlockingLoop(bool clear);
-#if defined(_WIN32)
-std::unique_ptr<Loop> EventSelectLoop();
-#else
-std::unique_ptr<Loop> PollLoop();
-#endif
+// The loop of the listener's own shape on this platform: W on Windows, P
+// natively; and its name in the tables, whose first letter is W or P.
+std::unique_ptr<Loop> ShapeLoop();
+const char* ShapeName();
 
 }  // namespace bench
 

@@ -5,15 +5,25 @@
 #include <cstdlib>
 #include <cstring>
 
-#if !defined(_WIN32)
-#  include <pthread.h>
-#  include <sched.h>
-#  include <sys/prctl.h>
+#if defined(VEKLINK_BENCH_CALLGRIND)
+#  include <valgrind/callgrind.h>
 #endif
 
 namespace bench {
 
 const std::uint32_t kLoopback = support::Ipv4("127.0.0.1");
+
+int RunBenchmark(int argc, char** argv, int (*body)(int argc, char** argv)) {
+    if (!VekInitInstance()) {
+        std::printf("VekInitInstance failed\n");
+        return 1;
+    }
+    support::StartSockets();
+    const int status = body(argc, argv);
+    support::StopSockets();
+    VekExitInstance();
+    return status;
+}
 
 support::Socket OpenLoopback(int* port) {
     const support::Socket s = support::OpenUdp(kLoopback, 0);
@@ -21,90 +31,34 @@ support::Socket OpenLoopback(int* port) {
     return s;
 }
 
-int RaiseRecvBuffer(support::Socket s, int bytes) { return support::RaiseRecvBuffer(s, bytes); }
-
 int RaiseRecvBufferOfPort(int port, int bytes) {
     const support::Socket s = support::FindSocketOfPort(port);
     if (s == support::kNoSocket) return 0;
-    return bytes > 0 ? RaiseRecvBuffer(s, bytes) : support::BufferSize(s, true);
+    return bytes > 0 ? support::RaiseRecvBuffer(s, bytes) : support::BufferSize(s, true);
 }
 
-#if defined(_WIN32)
-void SleepUs(int microseconds) {
-    // NtDelayExecution takes 100 ns units (negative: relative); under Wine it
-    // sleeps that long, where Sleep would round up to a millisecond.
-    typedef LONG(WINAPI * Delay)(BOOLEAN, const LARGE_INTEGER*);
-    typedef void (*AnyFunction)();
-    static const Delay delay = reinterpret_cast<Delay>(reinterpret_cast<AnyFunction>(
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDelayExecution")));
-    LARGE_INTEGER interval;
-    interval.QuadPart = -10LL * microseconds;
-    if (delay)
-        delay(FALSE, &interval);
-    else
-        Sleep(static_cast<DWORD>((microseconds + 999) / 1000));
+int RunListenerOnFreePort(CVekListen& listener, ReceiveCallback callback, void* context,
+                          int* nextPort) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const int port = (*nextPort)++;
+        if (listener.Run(VEK_MODE_UNICAST, callback, port, kLoopback, 0, context)) return port;
+    }
+    return 0;
 }
 
-CpuClock CurrentThreadCpuClock() {
-    CpuClock clock;
-    clock.thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, GetCurrentThreadId());
-    return clock;
-}
-
-double CpuSeconds(const CpuClock& clock) {
-    FILETIME created, exited, kernel, user;
-    if (!clock.thread || !GetThreadTimes(clock.thread, &created, &exited, &kernel, &user)) return 0;
-    const auto ticks = [](const FILETIME& t) {
-        return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-    };
-    return static_cast<double>(ticks(kernel) + ticks(user)) * 100e-9;
-}
-
-void ReleaseCpuClock(CpuClock& clock) {
-    if (clock.thread) CloseHandle(clock.thread);
-    clock.thread = nullptr;
-}
-
-bool PinToOneCpu() { return SetProcessAffinityMask(GetCurrentProcess(), 1) != 0; }
-
-bool PinThread(int cpu) { return SetThreadAffinityMask(GetCurrentThread(), DWORD_PTR(1) << cpu) != 0; }
-#else
-void SleepUs(int microseconds) {
-    // Timer slack (50 us by default) would stretch every short sleep.
-    static thread_local const bool fine = prctl(PR_SET_TIMERSLACK, 1000UL, 0, 0, 0) == 0;
-    (void)fine;
-    const timespec interval = {microseconds / 1000000, (microseconds % 1000000) * 1000L};
-    nanosleep(&interval, nullptr);
-}
-
-CpuClock CurrentThreadCpuClock() {
-    CpuClock clock;
-    pthread_getcpuclockid(pthread_self(), &clock.id);
-    return clock;
-}
-
-double CpuSeconds(const CpuClock& clock) {
-    timespec t;
-    if (clock_gettime(clock.id, &t) != 0) return 0;
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-void ReleaseCpuClock(CpuClock&) {}
-
-bool PinToOneCpu() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(0, &set);
-    return sched_setaffinity(0, sizeof set, &set) == 0;
-}
-
-bool PinThread(int cpu) {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(cpu, &set);
-    return pthread_setaffinity_np(pthread_self(), sizeof set, &set) == 0;
-}
+void MarkCountWindow(bool begin, const std::string& label) {
+#if defined(VEKLINK_BENCH_CALLGRIND)
+    if (begin) CALLGRIND_TOGGLE_COLLECT;
 #endif
+    support::MarkInTrace(std::string("veklink-count ") + (begin ? "begin " : "end ") + label);
+#if defined(VEKLINK_BENCH_CALLGRIND)
+    // Off before the dump, so that nothing after the window is counted in it.
+    if (!begin) {
+        CALLGRIND_TOGGLE_COLLECT;
+        CALLGRIND_DUMP_STATS_AT(label.c_str());
+    }
+#endif
+}
 
 double Percentile(std::vector<double>& values, double fraction) {
     if (values.empty()) return 0;
@@ -133,14 +87,27 @@ std::string Format(const Spread& spread, const char* format) {
     return std::string(median) + " (" + low + "-" + high + ")";
 }
 
-std::string Verdict(const std::string& what, const Spread& ratio, double limit,
-                    const std::string& note) {
+std::string Verdict(const std::string& what, const Spread& value, double limit,
+                    const std::string& note, const char* unit) {
     char line[400];
-    const bool met = ratio.median <= limit;
-    const bool straddles = ratio.low <= limit && ratio.high > limit;
-    std::snprintf(line, sizeof line, "%s %.2fx (rounds %.2f-%.2f%s) (target <= %.2fx%s): %s",
-                  what.c_str(), ratio.median, ratio.low, ratio.high, note.c_str(), limit,
-                  straddles ? ", the rounds straddle it" : "", met ? "MET" : "NOT MET");
+    const bool met = value.median <= limit;
+    const bool straddles = value.low <= limit && value.high > limit;
+    std::snprintf(line, sizeof line, "%s %.2f%s (rounds %.2f-%.2f%s) (target <= %.2f%s): %s",
+                  what.c_str(), value.median, unit, value.low, value.high, note.c_str(), limit,
+                  unit,
+                  straddles ? "STRADDLED"
+                  : met     ? "MET"
+                            : "NOT MET");
+    return line;
+}
+
+std::string CountVerdict(const std::string& what, double value, double limit,
+                         const std::string& note, const char* format) {
+    char figure[32], bound[32], line[400];
+    std::snprintf(figure, sizeof figure, format, value);
+    std::snprintf(bound, sizeof bound, format, limit);
+    std::snprintf(line, sizeof line, "%s %s (%s = %s): %s", what.c_str(), figure, note.c_str(),
+                  bound, value <= limit ? "MET" : "NOT MET");
     return line;
 }
 

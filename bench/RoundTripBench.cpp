@@ -58,14 +58,17 @@ public:
 
 class PlainClient {
 public:
-    PlainClient() : s(OpenLoopback(&port)) { support::SetRecvTimeout(s, static_cast<int>(kStallSeconds * 1000)); }
+    PlainClient() : s(OpenLoopback(&port)) {
+        support::SetRecvTimeout(s, static_cast<int>(kStallSeconds * 1000));
+    }
     ~PlainClient() { support::Close(s); }
     void Burst(int echoPort, long n, Samples& samples) {
         char payload[kSize] = {1}, reply[kBufferSize];
         for (long i = 0; i < n; ++i) {
             const double start = Now();
             if (!support::SendTo(s, payload, kSize, kLoopback, echoPort)) return;
-            if (support::RecvFrom(s, reply, sizeof reply, nullptr, nullptr) == kSize) samples.push_back(Now() - start);
+            if (support::RecvFrom(s, reply, sizeof reply, nullptr, nullptr) == kSize)
+                samples.push_back(Now() - start);
         }
     }
 
@@ -77,7 +80,8 @@ private:
 // A baseline loop that sends every datagram back to its source.
 class PlainToLoop : public Case {
 public:
-    explicit PlainToLoop(std::unique_ptr<Loop> echoLoop) : loop(std::move(echoLoop)), echo(OpenLoopback(&port)) {
+    explicit PlainToLoop(std::unique_ptr<Loop> echoLoop)
+        : loop(std::move(echoLoop)), echo(OpenLoopback(&port)) {
         const support::Socket s = echo;
         running = loop->Start(s, [s](char* data, int n, unsigned long from, int fromPort) {
             support::SendTo(s, data, n, from, fromPort);
@@ -113,17 +117,14 @@ void OnEcho(void* data, int length, void* context, unsigned long sourceAddress, 
 
 int RunListener(CVekListen& listener, ReceiveCallback callback, void* context) {
     static int nextPort = 43000;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const int port = nextPort++;
-        if (listener.Run(VEK_MODE_UNICAST, callback, port, kLoopback, 0, context)) return port;
-    }
-    return 0;
+    return RunListenerOnFreePort(listener, callback, context, &nextPort);
 }
 
 class PlainToListener : public Case {
 public:
     PlainToListener() {
-        if (echo.sender.InitInstance(VEK_MODE_UNICAST, 0, 0)) port = RunListener(listener, OnEcho, &echo);
+        if (echo.sender.InitInstance(VEK_MODE_UNICAST, 0, 0))
+            port = RunListener(listener, OnEcho, &echo);
     }
     bool Ready() const override { return port != 0; }
     void Burst(long n, Samples& samples) override { client.Burst(port, n, samples); }
@@ -170,7 +171,8 @@ public:
         std::unique_lock<std::mutex> lock(mutex);
         for (long seen = -1; done.load() < n && done.load() != seen;) {
             seen = done.load();
-            over.wait_for(lock, std::chrono::duration<double>(kStallSeconds), [&] { return done.load() >= n; });
+            over.wait_for(lock, std::chrono::duration<double>(kStallSeconds),
+                          [&] { return done.load() >= n; });
         }
         quota.store(0);
         samples.insert(samples.end(), rtt.begin(), rtt.begin() + done.load());
@@ -191,8 +193,10 @@ void OnPong(void* data, int length, void* context, unsigned long, int) {
 class ListenerPair : public Case {
 public:
     ListenerPair() {
-        if (!echo.sender.InitInstance(VEK_MODE_UNICAST, 0, 0) || !pingSender.InitInstance(VEK_MODE_UNICAST, 0, 0) ||
-            !kicker.InitInstance(VEK_MODE_UNICAST, 0, 0) || !(echoPort = RunListener(echoEnd, OnEcho, &echo)) ||
+        if (!echo.sender.InitInstance(VEK_MODE_UNICAST, 0, 0) ||
+            !pingSender.InitInstance(VEK_MODE_UNICAST, 0, 0) ||
+            !kicker.InitInstance(VEK_MODE_UNICAST, 0, 0) ||
+            !(echoPort = RunListener(echoEnd, OnEcho, &echo)) ||
             !(echo.replyPort = RunListener(pingEnd, OnPong, &pinger)))
             return;
         pinger.sendNext = [this](char* data, int length) {
@@ -223,14 +227,18 @@ private:
 class LoopPair : public Case {
 public:
     explicit LoopPair(const std::function<std::unique_ptr<Loop>()>& make)
-        : echoEnd(make()), pingEnd(make()), echo(OpenLoopback(&echoPort)), ping(OpenLoopback(&pingPort)) {
+        : echoEnd(make()), pingEnd(make()), echo(OpenLoopback(&echoPort)),
+          ping(OpenLoopback(&pingPort)) {
         const support::Socket e = echo, p = ping;
         const int to = echoPort;
-        pinger.sendNext = [p, to](char* data, int length) { support::SendTo(p, data, length, kLoopback, to); };
+        pinger.sendNext = [p, to](char* data, int length) {
+            support::SendTo(p, data, length, kLoopback, to);
+        };
         echoRunning = echoEnd->Start(e, [e](char* data, int n, unsigned long from, int fromPort) {
             support::SendTo(e, data, n, from, fromPort);
         });
-        pingRunning = pingEnd->Start(p, [this](char* data, int n, unsigned long, int) { pinger.Arrived(data, n); });
+        pingRunning = pingEnd->Start(
+            p, [this](char* data, int n, unsigned long, int) { pinger.Arrived(data, n); });
     }
     ~LoopPair() override {
         if (pingRunning) pingEnd->Stop();
@@ -241,7 +249,8 @@ public:
     bool Ready() const override { return echoRunning && pingRunning; }
     void Burst(long n, Samples& samples) override {
         char payload[kSize] = {1};
-        pinger.Burst(n, samples, [&] { support::SendTo(ping, payload, kSize, kLoopback, echoPort); });
+        pinger.Burst(n, samples,
+                     [&] { support::SendTo(ping, payload, kSize, kLoopback, echoPort); });
     }
 
 private:
@@ -251,15 +260,6 @@ private:
     support::Socket echo, ping;
     bool echoRunning = false, pingRunning = false;
 };
-
-// The loop of the listener's shape on this platform.
-#if defined(_WIN32)
-const char* const kShape = "W";
-std::unique_ptr<Loop> ShapeLoop() { return EventSelectLoop(); }
-#else
-const char* const kShape = "P";
-std::unique_ptr<Loop> ShapeLoop() { return PollLoop(); }
-#endif
 
 // --- Rounds --------------------------------------------------------------------
 
@@ -280,7 +280,8 @@ void RunRounds(std::vector<Row>& rows, int rounds, int bursts, long burst, doubl
         for (Samples& s : samples) s.clear();
         for (int b = 0; b < bursts; ++b)
             for (std::size_t i = 0; i < n; ++i) {
-                const std::size_t which = Rotated(i, static_cast<std::size_t>(round * bursts + b), n);
+                const std::size_t which =
+                    Rotated(i, static_cast<std::size_t>(round * bursts + b), n);
                 rows[which].c->Burst(burst, samples[which]);
             }
         for (std::size_t i = 0; i < n; ++i) {
@@ -299,47 +300,57 @@ Spread Ratio(const Row& a, const Row& b) {
     return SpreadOf(ratios);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    const bool wine = support::UnderWine();
-    const int rounds = static_cast<int>(Option(argc, argv, "--rounds", 9));
-    const int bursts = static_cast<int>(Option(argc, argv, "--bursts", wine ? 15 : 40));
-    const long burst = Option(argc, argv, "--burst", wine ? 20 : 100);
-    if (!VekInitInstance()) {
-        std::printf("VekInitInstance failed\n");
-        return 1;
-    }
-    support::StartSockets();
-    const bool pinned = PinToOneCpu();
-
-    const std::string shape = kShape;
-    std::vector<Row> rows;
-    rows.push_back({"plain <-> plain", std::unique_ptr<Case>(new PlainToLoop(BlockingLoop(false))), -1, {}, {}});
-    rows.push_back({"plain -> " + shape + " echo", std::unique_ptr<Case>(new PlainToLoop(ShapeLoop())), -1, {}, {}});
-    rows.push_back({"plain -> CVekListen echo", std::unique_ptr<Case>(new PlainToListener), 1, {}, {}});
-    rows.push_back({shape + " <-> " + shape, std::unique_ptr<Case>(new LoopPair(ShapeLoop)), -1, {}, {}});
-    rows.push_back({"CVekListen <-> CVekListen", std::unique_ptr<Case>(new ListenerPair), 3, {}, {}});
+// The cases, each set up once; false when one could not be.
+bool SetUpRows(std::vector<Row>& rows) {
+    const std::string shape(1, ShapeName()[0]);
+    rows.push_back({"plain <-> plain",
+                    std::unique_ptr<Case>(new PlainToLoop(BlockingLoop(false))),
+                    -1,
+                    {},
+                    {}});
+    rows.push_back({"plain -> " + shape + " echo",
+                    std::unique_ptr<Case>(new PlainToLoop(ShapeLoop())),
+                    -1,
+                    {},
+                    {}});
+    rows.push_back(
+        {"plain -> CVekListen echo", std::unique_ptr<Case>(new PlainToListener), 1, {}, {}});
+    rows.push_back(
+        {shape + " <-> " + shape, std::unique_ptr<Case>(new LoopPair(ShapeLoop)), -1, {}, {}});
+    rows.push_back(
+        {"CVekListen <-> CVekListen", std::unique_ptr<Case>(new ListenerPair), 3, {}, {}});
     for (const Row& row : rows)
         if (!row.c->Ready()) {
             std::printf("%s: could not set up\n", row.name.c_str());
-            return 1;
+            return false;
         }
-    RunRounds(rows, rounds, bursts, burst, static_cast<double>(Option(argc, argv, "--seconds", 120)));
+    return true;
+}
 
-    std::printf("\nRound trip, %d-byte datagrams, %s: %d interleaved rounds, each %d bursts of %ld "
-                "round trips per case\n", kSize, pinned ? "whole process pinned to CPU 0" : "NOT pinned (affinity refused)",
-                rounds, bursts, burst);
+void PrintTable(const std::vector<Row>& rows, bool pinned, int rounds, int bursts, long burst) {
+    const std::string shape(1, ShapeName()[0]);
+    std::printf(
+        "\nRound trip, %d-byte datagrams, %s: %d interleaved rounds, each %d bursts of %ld "
+        "round trips per case\n",
+        kSize, pinned ? "whole process pinned to CPU 0" : "NOT pinned (affinity refused)", rounds,
+        bursts, burst);
     std::printf("medians of the rounds (min-max)\n");
-    std::printf("%-27s %-24s %9s | %-20s | %s\n", "case", "median us", "p99 us", "vs plain <-> plain",
-                ("vs " + shape + " of the same shape").c_str());
+    std::printf("%-27s %-24s %9s | %-20s | %s\n", "case", "median us", "p99 us",
+                "vs plain <-> plain", ("vs " + shape + " of the same shape").c_str());
     for (const Row& row : rows) {
-        std::printf("%-27s %-24s %9.1f", row.name.c_str(), Format(SpreadOf(row.medians), "%.2f").c_str(),
-                    SpreadOf(row.p99s).median);
+        std::printf("%-27s %-24s %9.1f", row.name.c_str(),
+                    Format(SpreadOf(row.medians), "%.2f").c_str(), SpreadOf(row.p99s).median);
         if (&row != &rows[0]) std::printf(" | %-20s", Format(Ratio(row, rows[0]), "%.2f").c_str());
-        if (row.shape >= 0) std::printf(" | %s", Format(Ratio(row, rows[row.shape]), "%.2f").c_str());
+        if (row.shape >= 0)
+            std::printf(" | %s", Format(Ratio(row, rows[row.shape]), "%.2f").c_str());
         std::printf("\n");
     }
+}
+
+// The listener's rows natively against plain <-> plain, under Wine against
+// the loop of the same shape (the floor there), with the other beside.
+void PrintTargets(const std::vector<Row>& rows) {
+    const bool wine = support::UnderWine();
     std::printf("\nTargets:\n");
     for (const Row& row : rows) {
         if (row.shape < 0) continue;
@@ -347,13 +358,30 @@ int main(int argc, char** argv) {
         const Row& other = wine ? rows[0] : rows[row.shape];
         if (row.medians.empty() || floor.medians.empty()) continue;
         char beside[64];
-        std::snprintf(beside, sizeof beside, "; %.2fx %s", Ratio(row, other).median, other.name.c_str());
-        std::printf("  %s\n", Verdict(std::string(wine ? "Wine" : "native") + " round trip, " + row.name +
-                                           ": median vs " + floor.name,
-                                       Ratio(row, floor), 1.3, beside).c_str());
+        std::snprintf(beside, sizeof beside, "; %.2fx %s", Ratio(row, other).median,
+                      other.name.c_str());
+        std::printf("  %s\n", Verdict(std::string(wine ? "Wine" : "native") + " round trip, " +
+                                          row.name + ": median vs " + floor.name,
+                                      Ratio(row, floor), 1.3, beside)
+                                  .c_str());
     }
-    rows.clear();
-    support::StopSockets();
-    VekExitInstance();
+}
+
+int Measure(int argc, char** argv) {
+    const bool wine = support::UnderWine();
+    const int rounds = static_cast<int>(Option(argc, argv, "--rounds", 9));
+    const int bursts = static_cast<int>(Option(argc, argv, "--bursts", wine ? 15 : 40));
+    const long burst = Option(argc, argv, "--burst", wine ? 20 : 100);
+    const bool pinned = support::PinToOneCpu();
+    std::vector<Row> rows;
+    if (!SetUpRows(rows)) return 1;
+    RunRounds(rows, rounds, bursts, burst,
+              static_cast<double>(Option(argc, argv, "--seconds", 120)));
+    PrintTable(rows, pinned, rounds, bursts, burst);
+    PrintTargets(rows);
     return 0;
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return RunBenchmark(argc, argv, Measure); }

@@ -7,7 +7,6 @@
 // the rounds of each one's time and of their ratio, with the range.
 // Options: --rounds R, --blocks B (per sender and round), --block N (datagrams).
 #include "BenchSupport.h"
-#include "VekLink.h"
 
 #include <cstdio>
 #include <functional>
@@ -15,69 +14,83 @@
 
 using namespace bench;
 
-int main(int argc, char** argv) {
+namespace {
+
+constexpr int kSize = 64;
+
+// The two senders and the unread socket they send to.
+struct Senders {
+    int sinkPort = 0;
+    support::Socket sink = OpenLoopback(&sinkPort);
+    support::Socket plainSocket = support::OpenUdp(0, 0);
+    CVekSend sender;
+    char payload[kSize] = {1};
+    long failed[2] = {0, 0};
+
+    bool SetUp() {
+        // The send buffer raised as CVekSend raises it, never lowered.
+        if (support::BufferSize(plainSocket, false) < kSocketBuffer)
+            support::SetBufferSize(plainSocket, false, kSocketBuffer);
+        return sink != support::kNoSocket && plainSocket != support::kNoSocket &&
+               sender.InitInstance(VEK_MODE_UNICAST, 0, 0);
+    }
+    ~Senders() {
+        sender.ExitInstance();
+        support::Close(plainSocket);
+        support::Close(sink);
+    }
+    // One send by the plain socket (0) or CVekSend (1).
+    bool Send(int which) {
+        return which == 0 ? support::SendTo(plainSocket, payload, kSize, kLoopback, sinkPort)
+                          : sender.Send(payload, kSize, sinkPort, kLoopback) == 1;
+    }
+    // Seconds spent by one sender on a block of sends.
+    double Time(int which, long block) {
+        const double start = Now();
+        for (long i = 0; i < block; ++i)
+            if (!Send(which)) ++failed[which];
+        return Now() - start;
+    }
+};
+
+int Measure(int argc, char** argv) {
     const long block = Option(argc, argv, "--block", support::UnderWine() ? 200 : 2000);
     const int blocks = static_cast<int>(Option(argc, argv, "--blocks", 50));
     const int rounds = static_cast<int>(Option(argc, argv, "--rounds", 9));
-    constexpr int kSize = 64;
-    if (!VekInitInstance()) {
-        std::printf("VekInitInstance failed\n");
-        return 1;
-    }
-    support::StartSockets();
-
-    int sinkPort = 0;
-    const support::Socket sink = OpenLoopback(&sinkPort);
-    const support::Socket plainSocket = support::OpenUdp(0, 0);
-    CVekSend sender;
-    // The send buffer raised as CVekSend raises it, never lowered.
-    if (support::BufferSize(plainSocket, false) < kSocketBuffer)
-        support::SetBufferSize(plainSocket, false, kSocketBuffer);
-    if (sink == support::kNoSocket || plainSocket == support::kNoSocket ||
-        !sender.InitInstance(VEK_MODE_UNICAST, 0, 0)) {
+    Senders senders;
+    if (!senders.SetUp()) {
         std::printf("set-up failed\n");
         return 1;
     }
-    char payload[kSize] = {1};
-    long failed[2] = {0, 0};
-    const std::function<bool()> send[2] = {
-        [&] { return support::SendTo(plainSocket, payload, kSize, kLoopback, sinkPort); },
-        [&] { return sender.Send(payload, kSize, sinkPort, kLoopback) == 1; },
-    };
-    // Seconds spent by each in one block of sends.
-    const auto time = [&](int which) {
-        const double start = Now();
-        for (long i = 0; i < block; ++i)
-            if (!send[which]()) ++failed[which];
-        return Now() - start;
-    };
-    // The sink fills first, untimed.
-    for (long i = 0; i < 20 * block; ++i) send[0]();
-    std::vector<double> ns[2], ratios;  // per round
+    for (long i = 0; i < 20 * block; ++i) senders.Send(0);  // the sink fills first, untimed
+    std::vector<double> ns[2], ratios;                      // per round
     for (int round = 0; round < rounds; ++round) {
         double seconds[2] = {0, 0};
         for (int b = 0; b < blocks; ++b)
             for (int i = 0; i < 2; ++i) {
                 const int which = static_cast<int>(Rotated(i, round * blocks + b, 2));
-                seconds[which] += time(which);
+                seconds[which] += senders.Time(which, block);
             }
-        for (int which = 0; which < 2; ++which) ns[which].push_back(seconds[which] * 1e9 / double(blocks * block));
+        for (int which = 0; which < 2; ++which)
+            ns[which].push_back(seconds[which] * 1e9 / double(blocks * block));
         ratios.push_back(seconds[1] / seconds[0]);
     }
-
-    std::printf("\nSend, %d-byte datagrams to an unread socket: %d rounds, each %d blocks of %ld per "
-                "sender, taking turns\n", kSize, rounds, blocks, block);
-    std::printf("medians of the rounds (min-max)\n");
+    std::printf(
+        "\nSend, %d-byte datagrams to an unread socket: %d rounds, each %d blocks of %ld "
+        "per sender, taking turns\nmedians of the rounds (min-max)\n",
+        kSize, rounds, blocks, block);
     std::printf("%-22s %-22s %8s\n", "sender", "ns/dgram", "failed");
-    std::printf("%-22s %-22s %8ld\n", "plain sendto", Format(SpreadOf(ns[0]), "%.0f").c_str(), failed[0]);
-    std::printf("%-22s %-22s %8ld\n", "CVekSend::Send", Format(SpreadOf(ns[1]), "%.0f").c_str(), failed[1]);
+    const char* const names[2] = {"plain sendto", "CVekSend::Send"};
+    for (int which = 0; which < 2; ++which)
+        std::printf("%-22s %-22s %8ld\n", names[which], Format(SpreadOf(ns[which]), "%.0f").c_str(),
+                    senders.failed[which]);
     std::printf("\nTargets:\n  %s\n",
                 Verdict(support::UnderWine() ? "Wine Send vs sendto" : "native Send vs sendto",
-                        SpreadOf(ratios), 1.05).c_str());
-    sender.ExitInstance();
-    support::Close(plainSocket);
-    support::Close(sink);
-    support::StopSockets();
-    VekExitInstance();
+                        SpreadOf(ratios), 1.05)
+                    .c_str());
     return 0;
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return RunBenchmark(argc, argv, Measure); }

@@ -124,6 +124,11 @@ bool PinThread(int cpu) {
     return SetThreadAffinityMask(GetCurrentThread(), DWORD_PTR(1) << cpu) != 0;
 }
 
+void MarkInTrace(const std::string& text) {
+    const HANDLE none = OpenEventA(SYNCHRONIZE, FALSE, text.c_str());
+    if (none) CloseHandle(none);
+}
+
 long HeldHandles() {
     const QuerySystem query = reinterpret_cast<QuerySystem>(FromNtdll("NtQuerySystemInformation"));
     if (!query) return -1;

@@ -140,4 +140,13 @@ TEST_F(Support, HandlesAndThreadsAreCounted) {
     support::Close(s);
 }
 
+TEST_F(Support, ATraceMarkHoldsNothingAfterwards) {
+    // Windows opens the directory of named objects once, at the first name.
+    support::MarkInTrace("veklink-count begin test");
+    const long handles = support::HeldHandles();
+    ASSERT_GT(handles, 0);
+    for (int i = 0; i < 3; ++i) support::MarkInTrace("veklink-count begin test");
+    EXPECT_EQ(handles, support::HeldHandles());
+}
+
 }  // namespace

@@ -52,6 +52,7 @@ using Clock = std::chrono::steady_clock;
 struct Inbox {
     std::mutex lock;
     std::condition_variable arrived;
+    bool waiting = false;  // the main thread waits for arrived
     std::deque<Delivery> queue;
     std::size_t queuedBytes = 0;
     unsigned long dropped = 0;
@@ -80,7 +81,12 @@ void OnDatagram(void* data, int length, void* context, unsigned long source, int
         inbox->queuedBytes += size;
     else
         ++inbox->dropped;
-    inbox->arrived.notify_one();
+    // One wake-up per wait: under a flood a notification per datagram would
+    // cost the receive thread a system call (under Wine a server request) each.
+    if (inbox->waiting) {
+        inbox->waiting = false;
+        inbox->arrived.notify_one();
+    }
 }
 
 struct Options {
@@ -170,13 +176,22 @@ const char* Receive(Inbox& inbox, const Options& options, Sinks& sinks, Totals& 
         if (options.timeout > 0 && deadline - now < wait) wait = deadline - now;
         {
             std::unique_lock<std::mutex> guard(inbox.lock);
-            inbox.arrived.wait_for(guard, wait, [&] { return !inbox.queue.empty(); });
+            if (inbox.queue.empty()) {
+                inbox.waiting = true;
+                inbox.arrived.wait_for(guard, wait, [&] { return !inbox.queue.empty(); });
+                inbox.waiting = false;
+            }
             batch.swap(inbox.queue);
             inbox.queuedBytes = 0;
         }
+        if (batch.empty()) continue;
         for (; !batch.empty() && !(options.count && totals.datagrams >= options.count); batch.pop_front())
             sinks.Take(batch.front(), totals);
         batch.clear();
+        // Under a flood, taking each datagram as it comes would make the
+        // receive thread wait for the lock and wake this thread for nearly
+        // every one; a short pause lets the next batch gather instead.
+        support::SleepMs(1);
     }
 }
 
