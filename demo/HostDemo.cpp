@@ -50,14 +50,16 @@ void HostQueries() {
     char name[VEK_HOST_NAME_SIZE];
     std::printf("host name:       %s\n", VekGetHostName(name) ? name : "(failed)");
     char computer[256];
-    std::printf("computer name:   %s\n", VekGetCompName(computer, sizeof computer) ? computer : "(failed)");
+    std::printf("computer name:   %s\n",
+                VekGetCompName(computer, sizeof computer) ? computer : "(failed)");
 
     unsigned long addresses[VEK_MAX_INTERFACES], netmasks[VEK_MAX_INTERFACES];
     const int interfaces = VekGetHostIP(nullptr, nullptr);
     std::printf("IPv4 interfaces: %d\n", interfaces);
     const int listed = interfaces > 0 ? VekGetHostIP(addresses, netmasks) : 0;
     for (int i = 0; i < listed; ++i)
-        std::printf("  %-15s netmask %s\n", Dotted(addresses[i]).c_str(), Dotted(netmasks[i]).c_str());
+        std::printf("  %-15s netmask %s\n", Dotted(addresses[i]).c_str(),
+                    Dotted(netmasks[i]).c_str());
 
     unsigned char cards[VEK_ADAPTER_ADDRESS_SIZE * VEK_MAX_ADAPTERS];
     const int adapters = VekGetNetCard(nullptr);
@@ -99,8 +101,9 @@ struct Inbox {
 
 void PrintDelivery(void* data, int length, void* context, unsigned long source, int sourcePort) {
     Inbox* inbox = static_cast<Inbox*>(context);
-    std::printf("  callback: %d bytes from %s: \"%.*s\"\n", length, Endpoint(source, sourcePort).c_str(),
-                length > 0 ? length : 0, static_cast<const char*>(data));
+    std::printf("  callback: %d bytes from %s: \"%.*s\"\n", length,
+                Endpoint(source, sourcePort).c_str(), length > 0 ? length : 0,
+                static_cast<const char*>(data));
     std::fflush(stdout);
     std::lock_guard<std::mutex> guard(inbox->lock);
     ++inbox->count;

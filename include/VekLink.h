@@ -75,8 +75,8 @@ enum {
  *   sourcePort    the sender's port in host order; 0 after a failed receive.
  * Deliveries of one listener never overlap.
  */
-typedef void (*ReceiveCallback)(void* data, int length, void* context,
-                                unsigned long sourceAddress, int sourcePort);
+typedef void (*ReceiveCallback)(void* data, int length, void* context, unsigned long sourceAddress,
+                                int sourcePort);
 
 class CUdpEndpoint;
 
@@ -146,7 +146,6 @@ VEK_API int VekGetHostIP(unsigned long* addresses, unsigned long* netmasks);
  * adapter number returns 0 with the earlier records already written.
  */
 VEK_API int VekGetNetCard(unsigned char* cards);
-
 }
 
 /*
@@ -200,9 +199,9 @@ public:
     VEK_API void ExitInstance();
 
     /* Recorded state; read it, do not write it. */
-    CUdpEndpoint* endpoint;       /* null when not set up */
-    IPv4Address groupAddress;     /* group of the last multicast set-up */
-    unsigned long mode;           /* mode of the last successful set-up */
+    CUdpEndpoint* endpoint;   /* null when not set up */
+    IPv4Address groupAddress; /* group of the last multicast set-up */
+    unsigned long mode;       /* mode of the last successful set-up */
 };
 
 /*
@@ -247,8 +246,8 @@ public:
      * running or anything fails (a receive thread that cannot be started
      * included), with nothing left open and the recorded fields unchanged.
      */
-    int Run(unsigned long mode, ReceiveCallback callback, int port,
-            unsigned long interfaceAddress, unsigned long group, void* context);
+    int Run(unsigned long mode, ReceiveCallback callback, int port, unsigned long interfaceAddress,
+            unsigned long group, void* context);
 
     /*
      * Ends the receive thread (waiting at most 1000 ms), leaves the group and
@@ -269,11 +268,11 @@ public:
     void Stop();
 
     /* Recorded state; read it, do not write it. */
-    CUdpEndpoint* endpoint;       /* null when idle */
-    void* thread;                 /* receive thread handle; null when idle */
-    unsigned long mode;           /* 1 after construction */
+    CUdpEndpoint* endpoint; /* null when idle */
+    void* thread;           /* receive thread handle; null when idle */
+    unsigned long mode;     /* 1 after construction */
     ReceiveCallback callback;
-    int port;                     /* as given to Run; 0 when the platform chose */
+    int port; /* as given to Run; 0 when the platform chose */
     IPv4Address groupAddress;
     void* context;
     IPv4Address interfaceAddress;

@@ -27,8 +27,8 @@ DWORD QueryInterfaces(unsigned char (&list)[kListSize]) {
     const SOCKET s = WSASocketA(AF_INET, SOCK_DGRAM, 0, nullptr, 0, 0);
     if (s == INVALID_SOCKET) return 0;
     DWORD bytes = 0;
-    const int result = WSAIoctl(s, SIO_GET_INTERFACE_LIST, nullptr, 0, list, kListSize, &bytes,
-                                nullptr, nullptr);
+    const int result =
+        WSAIoctl(s, SIO_GET_INTERFACE_LIST, nullptr, 0, list, kListSize, &bytes, nullptr, nullptr);
     closesocket(s);
     if (result != 0) return 0;
     return (bytes < kListSize ? bytes : kListSize) / kRecordSize;

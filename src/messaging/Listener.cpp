@@ -120,9 +120,10 @@ bool IsCallable(ReceiveCallback callback) {
     const FARPROC code = reinterpret_cast<FARPROC>(reinterpret_cast<AnyFunction>(callback));
     if (IsBadCodePtr(code)) return false;
     MEMORY_BASIC_INFORMATION page;
-    if (VirtualQuery(reinterpret_cast<void*>(code), &page, sizeof page) != sizeof page) return false;
-    const DWORD executable = PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE |
-                             PAGE_EXECUTE_WRITECOPY;
+    if (VirtualQuery(reinterpret_cast<void*>(code), &page, sizeof page) != sizeof page)
+        return false;
+    const DWORD executable =
+        PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
     return page.State == MEM_COMMIT && (page.Protect & executable) &&
            !(page.Protect & (PAGE_GUARD | PAGE_NOACCESS));
 }
@@ -250,8 +251,8 @@ int CVekListen::Run(unsigned long newMode, ReceiveCallback newCallback, int newP
         return 0;
     }
     DWORD threadId;
-    HANDLE started = CreateThread(nullptr, 0, &CVekListen::InitThreadProc, this, CREATE_SUSPENDED,
-                                  &threadId);
+    HANDLE started =
+        CreateThread(nullptr, 0, &CVekListen::InitThreadProc, this, CREATE_SUSPENDED, &threadId);
     if (!started) {
         ReleaseEndpoint(created);
         return 0;

@@ -19,7 +19,8 @@ CVekSend& CVekSend::operator=(const CVekSend& other) {
     return *this;
 }
 
-int CVekSend::InitInstance(unsigned long newMode, unsigned long group, unsigned long interfaceAddress) {
+int CVekSend::InitInstance(unsigned long newMode, unsigned long group,
+                           unsigned long interfaceAddress) {
     ExitInstance();
     CUdpEndpoint* created = new CUdpEndpoint;
     if (!created) return 0;

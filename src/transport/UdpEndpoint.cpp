@@ -20,8 +20,7 @@ sockaddr_in SocketAddress(unsigned long address, int port) {
 
 }  // namespace
 
-CUdpEndpoint::CUdpEndpoint()
-    : socket(INVALID_SOCKET), interfaceAddress(0), groupAddress(0) {
+CUdpEndpoint::CUdpEndpoint() : socket(INVALID_SOCKET), interfaceAddress(0), groupAddress(0) {
     netEvent = WSACreateEvent();
     stopEvent = WSACreateEvent();
 }
@@ -54,10 +53,13 @@ int CUdpEndpoint::SendTo(const void* data, int length, unsigned long address, in
     if (!IsPort(port) || !IsAddress(address)) return 0;
     const sockaddr_in to = SocketAddress(address, port);
     return sendto(socket, static_cast<const char*>(data), length, 0,
-                  reinterpret_cast<const sockaddr*>(&to), sizeof to) == length ? 1 : 0;
+                  reinterpret_cast<const sockaddr*>(&to), sizeof to) == length
+               ? 1
+               : 0;
 }
 
-int CUdpEndpoint::RecvFrom(void* buffer, int* length, unsigned long* sourceAddress, int* sourcePort) {
+int CUdpEndpoint::RecvFrom(void* buffer, int* length, unsigned long* sourceAddress,
+                           int* sourcePort) {
     sockaddr_in from = {};
     int fromLength = sizeof from;
     *length = recvfrom(socket, static_cast<char*>(buffer), *length, 0,
@@ -88,7 +90,9 @@ int CUdpEndpoint::RaiseBuffer(int option, int size) {
         return 0;
     if (current >= size) return 1;
     return setsockopt(socket, SOL_SOCKET, option, reinterpret_cast<const char*>(&size),
-                      sizeof size) == 0 ? 1 : 0;
+                      sizeof size) == 0
+               ? 1
+               : 0;
 }
 
 int CUdpEndpoint::SelectEvents(long eventMask) {
@@ -111,10 +115,12 @@ int CUdpEndpoint::LeaveGroup() { return SetMembership(IP_DROP_MEMBERSHIP, groupA
 int CUdpEndpoint::SetMembership(int option, unsigned long group) {
     ip_mreq request = {};
     request.imr_multiaddr.s_addr = static_cast<uint32_t>(group);
-    request.imr_interface.s_addr = interfaceAddress ? static_cast<uint32_t>(interfaceAddress)
-                                                    : INADDR_ANY;
+    request.imr_interface.s_addr =
+        interfaceAddress ? static_cast<uint32_t>(interfaceAddress) : INADDR_ANY;
     return setsockopt(socket, IPPROTO_IP, option, reinterpret_cast<const char*>(&request),
-                      sizeof request) == 0 ? 1 : 0;
+                      sizeof request) == 0
+               ? 1
+               : 0;
 }
 
 void ReleaseEndpoint(CUdpEndpoint* endpoint) {

@@ -30,18 +30,18 @@ void Print(const char* format, ...) {
     const int length = _vsnprintf(line, sizeof line - 1, format, arguments);
     va_end(arguments);
     DWORD written;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line, length < 0 ? sizeof line - 1 : length, &written,
-              nullptr);
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line, length < 0 ? sizeof line - 1 : length,
+              &written, nullptr);
 }
 
-#define CHECK(condition, what)                                                        \
-    do {                                                                              \
-        const bool passed_ = (condition);                                             \
-        Print("%s %s\n", passed_ ? "ok" : "not ok", what);                            \
-        if (!passed_) {                                                               \
-            ++failures;                                                               \
-            Print("#   failed: %s (%s:%d)\n", #condition, __FILE__, __LINE__);        \
-        }                                                                             \
+#define CHECK(condition, what)                                                 \
+    do {                                                                       \
+        const bool passed_ = (condition);                                      \
+        Print("%s %s\n", passed_ ? "ok" : "not ok", what);                     \
+        if (!passed_) {                                                        \
+            ++failures;                                                        \
+            Print("#   failed: %s (%s:%d)\n", #condition, __FILE__, __LINE__); \
+        }                                                                      \
     } while (0)
 
 // ---- Memory the library constructs into ----------------------------------
@@ -135,7 +135,8 @@ Received ReceiveOn(SOCKET s) {
     Received r = {};
     sockaddr_in from = {};
     int fromLength = sizeof from;
-    r.length = recvfrom(s, r.data, sizeof r.data, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+    r.length =
+        recvfrom(s, r.data, sizeof r.data, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
     r.source = from.sin_addr.s_addr;
     r.sourcePort = ntohs(from.sin_port);
     return r;
@@ -197,9 +198,11 @@ void CheckLayout() {
               OffsetOf(s, s.mode) == kPointer + 4,
           "CVekSend's fields sit at endpoint, groupAddress, mode order with no padding");
     CVekListen l;
-    CHECK(sizeof(CVekListen) == kListenSize, "CVekListen has the documented size (x86 36, x64 64 bytes)");
-    const size_t offsets[8] = {OffsetOf(l, l.endpoint), OffsetOf(l, l.thread),  OffsetOf(l, l.mode),
-                               OffsetOf(l, l.callback), OffsetOf(l, l.port),    OffsetOf(l, l.groupAddress),
+    CHECK(sizeof(CVekListen) == kListenSize,
+          "CVekListen has the documented size (x86 36, x64 64 bytes)");
+    const size_t offsets[8] = {OffsetOf(l, l.endpoint), OffsetOf(l, l.thread),
+                               OffsetOf(l, l.mode),     OffsetOf(l, l.callback),
+                               OffsetOf(l, l.port),     OffsetOf(l, l.groupAddress),
                                OffsetOf(l, l.context),  OffsetOf(l, l.interfaceAddress)};
     CHECK(memcmp(offsets, kListenOffsets, sizeof offsets) == 0,
           "CVekListen's eight fields follow the virtual table pointer at the documented offsets");
@@ -211,12 +214,14 @@ void CheckSenderConstruction() {
     CVekSend* sender = new CVekSend;
     CHECK(sender->endpoint == nullptr && sender->groupAddress == 0 && sender->mode == 0,
           "the DLL's CVekSend constructor sets all three fields of host memory");
-    CHECK(GuardIntact(sender, sizeof *sender), "the CVekSend constructor writes nothing past sizeof(CVekSend)");
+    CHECK(GuardIntact(sender, sizeof *sender),
+          "the CVekSend constructor writes nothing past sizeof(CVekSend)");
     CHECK(sender->InitInstance(VEK_MODE_UNICAST, 0, 0) == 1 && sender->endpoint != nullptr,
           "a heap sender sets up");
     const int deletesBefore = hostDeletes;
     delete sender;  // the exported destructor, then the host's operator delete
-    CHECK(hostDeletes == deletesBefore + 1, "deleting a sender runs the DLL's destructor and frees through the host");
+    CHECK(hostDeletes == deletesBefore + 1,
+          "deleting a sender runs the DLL's destructor and frees through the host");
 }
 
 void CheckSenderArguments() {
@@ -232,7 +237,8 @@ void CheckSenderArguments() {
               sender.endpoint == nullptr,
           "InitInstance(mode 2, group, interface 192.0.2.1) fails: the interface is not local");
     CHECK(sender.InitInstance(VEK_MODE_UNICAST, foreign, Address("127.0.0.1")) == 1,
-          "InitInstance(mode 1, group 192.0.2.1, interface 127.0.0.1) succeeds: the group is ignored");
+          "InitInstance(mode 1, group 192.0.2.1, interface 127.0.0.1) succeeds: the group is "
+          "ignored");
     CHECK(sender.mode == VEK_MODE_UNICAST && sender.groupAddress == 0 && sender.endpoint != nullptr,
           "InitInstance records mode 1 and leaves the group alone");
 
@@ -246,10 +252,13 @@ void CheckSenderArguments() {
           "Send's data and length arrive as 37 exact bytes at the port and address given");
 
     sender.ExitInstance();
-    CHECK(sender.endpoint == nullptr && sender.mode == VEK_MODE_UNICAST, "ExitInstance ends the sender and keeps its mode");
-    CHECK(sender.Send(payload, 1, port, Address("127.0.0.3")) == 0, "Send on an ended sender returns 0");
+    CHECK(sender.endpoint == nullptr && sender.mode == VEK_MODE_UNICAST,
+          "ExitInstance ends the sender and keeps its mode");
+    CHECK(sender.Send(payload, 1, port, Address("127.0.0.3")) == 0,
+          "Send on an ended sender returns 0");
 
-    CHECK(sender.InitInstance(3, 0, 0) == 1 && sender.Send(payload, 1, port, Address("127.0.0.3")) == 1,
+    CHECK(sender.InitInstance(3, 0, 0) == 1 &&
+              sender.Send(payload, 1, port, Address("127.0.0.3")) == 1,
           "a sender in mode 3 takes Send and returns 1");
     sender.ExitInstance();
     closesocket(receiver);
@@ -259,14 +268,15 @@ void CheckSenderCopies() {
     CVekSend multicast;
     CVekSend target;
     const unsigned long group = Address("239.255.70.12");
-    CHECK(multicast.InitInstance(VEK_MODE_MULTICAST, group, 0) == 1 && multicast.groupAddress == group &&
-              multicast.mode == VEK_MODE_MULTICAST,
+    CHECK(multicast.InitInstance(VEK_MODE_MULTICAST, group, 0) == 1 &&
+              multicast.groupAddress == group && multicast.mode == VEK_MODE_MULTICAST,
           "InitInstance(mode 2, group, 0) records the group and mode");
     CHECK(target.InitInstance(VEK_MODE_UNICAST, 0, 0) == 1, "the assignment target sets up");
 
     CVekSend& result = (target = multicast);
     CHECK(&result == &target, "CVekSend's copy assignment returns the object assigned to");
-    CHECK(target.endpoint == nullptr && target.groupAddress == group && target.mode == VEK_MODE_MULTICAST,
+    CHECK(target.endpoint == nullptr && target.groupAddress == group &&
+              target.mode == VEK_MODE_MULTICAST,
           "copy assignment ends the target and copies mode and group");
 
     const CVekSend copy(multicast);  // the header's inline copy constructor
@@ -278,10 +288,13 @@ void CheckSenderCopies() {
 // ---- CVekListen ------------------------------------------------------------
 
 void* ExportedVirtualTable() {
-    return reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("VekLink.dll"), "??_7CVekListen@@6B@"));
+    return reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("VekLink.dll"), "??_7CVekListen@@6B@"));
 }
 
-void* VirtualTableOf(const CVekListen* listener) { return *reinterpret_cast<void* const*>(listener); }
+void* VirtualTableOf(const CVekListen* listener) {
+    return *reinterpret_cast<void* const*>(listener);
+}
 
 void CheckListenerConstruction() {
     CVekListen* listener = new CVekListen;
@@ -292,7 +305,8 @@ void CheckListenerConstruction() {
               listener->callback == nullptr && listener->port == 0 && listener->groupAddress == 0 &&
               listener->context == nullptr && listener->interfaceAddress == 0,
           "the DLL's CVekListen constructor sets all eight fields of host memory");
-    CHECK(GuardIntact(listener, sizeof *listener), "the CVekListen constructor writes nothing past sizeof(CVekListen)");
+    CHECK(GuardIntact(listener, sizeof *listener),
+          "the CVekListen constructor writes nothing past sizeof(CVekListen)");
     delete listener;
 }
 
@@ -303,11 +317,13 @@ void CheckListenerArguments() {
     CVekListen listener;
     // mode, callback, port, interfaceAddress, group, context; the group is
     // recorded but not joined in mode 1.
-    CHECK(listener.Run(VEK_MODE_UNICAST, OnDatagram, port, Address("127.0.0.1"), group, &context) == 1,
+    CHECK(listener.Run(VEK_MODE_UNICAST, OnDatagram, port, Address("127.0.0.1"), group, &context) ==
+              1,
           "Run(mode 1, callback, port, 127.0.0.1, group, context) returns 1");
-    CHECK(listener.mode == VEK_MODE_UNICAST && listener.callback == OnDatagram && listener.port == port &&
-              listener.interfaceAddress == Address("127.0.0.1") && listener.groupAddress == group &&
-              listener.context == &context && listener.endpoint != nullptr && listener.thread != nullptr,
+    CHECK(listener.mode == VEK_MODE_UNICAST && listener.callback == OnDatagram &&
+              listener.port == port && listener.interfaceAddress == Address("127.0.0.1") &&
+              listener.groupAddress == group && listener.context == &context &&
+              listener.endpoint != nullptr && listener.thread != nullptr,
           "Run records all six arguments in their fields");
 
     SOCKET peer = BoundSocket("127.0.0.1", 0);
@@ -358,24 +374,30 @@ struct HostListener : CVekListen {
 void CheckVirtualDestructor() {
     const int port = NextPort();
     CVekListen* listener = new CVekListen;
-    CHECK(listener->Run(VEK_MODE_UNICAST, OnDatagram, port, 0, 0, nullptr) == 1, "a heap listener runs");
+    CHECK(listener->Run(VEK_MODE_UNICAST, OnDatagram, port, 0, 0, nullptr) == 1,
+          "a heap listener runs");
     int deletesBefore = hostDeletes;
     delete listener;  // the scalar deleting destructor in the exported table
-    CHECK(PortFree(port), "delete through the virtual destructor stops a heap listener the DLL built");
+    CHECK(PortFree(port),
+          "delete through the virtual destructor stops a heap listener the DLL built");
     CHECK(hostDeletes == deletesBefore, "the DLL's deleting destructor frees the listener itself");
 
     CVekListen* subclass = new HostListener;
-    CHECK(VirtualTableOf(subclass) != ExportedVirtualTable(), "a host subclass has a virtual table of its own");
-    CHECK(subclass->Run(VEK_MODE_UNICAST, OnDatagram, port, 0, 0, nullptr) == 1, "a host subclass runs");
+    CHECK(VirtualTableOf(subclass) != ExportedVirtualTable(),
+          "a host subclass has a virtual table of its own");
+    CHECK(subclass->Run(VEK_MODE_UNICAST, OnDatagram, port, 0, 0, nullptr) == 1,
+          "a host subclass runs");
     deletesBefore = hostDeletes;
     delete subclass;
     CHECK(hostSubclassesDestroyed == 1 && PortFree(port),
           "delete of a host subclass through CVekListen* runs both destructors");
-    CHECK(hostDeletes == deletesBefore + 1, "a host subclass is freed through the host's operator delete");
+    CHECK(hostDeletes == deletesBefore + 1,
+          "a host subclass is freed through the host's operator delete");
 
     {
         CVekListen onStack;
-        CHECK(onStack.Run(VEK_MODE_UNICAST, OnDatagram, port, 0, 0, nullptr) == 1, "a listener on the stack runs");
+        CHECK(onStack.Run(VEK_MODE_UNICAST, OnDatagram, port, 0, 0, nullptr) == 1,
+              "a listener on the stack runs");
     }
     CHECK(PortFree(port), "a running listener going out of scope is stopped");
 }
@@ -385,13 +407,15 @@ void CheckListenerCopies() {
     const int targetPort = NextPort();
     int context = 0;
     CVekListen running;
-    CHECK(running.Run(VEK_MODE_UNICAST, OnDatagram, port, 0, Address("239.255.70.14"), &context) == 1,
-          "the listener to copy runs");
+    CHECK(
+        running.Run(VEK_MODE_UNICAST, OnDatagram, port, 0, Address("239.255.70.14"), &context) == 1,
+        "the listener to copy runs");
     {
         CVekListen copy(running);
         CHECK(VirtualTableOf(&copy) == ExportedVirtualTable() && copy.endpoint == nullptr &&
-                  copy.thread == nullptr && copy.mode == running.mode && copy.callback == running.callback &&
-                  copy.port == port && copy.groupAddress == running.groupAddress && copy.context == &context &&
+                  copy.thread == nullptr && copy.mode == running.mode &&
+                  copy.callback == running.callback && copy.port == port &&
+                  copy.groupAddress == running.groupAddress && copy.context == &context &&
                   copy.interfaceAddress == running.interfaceAddress,
               "CVekListen's copy constructor copies the recorded fields into an idle listener");
     }
@@ -413,8 +437,9 @@ void CheckListenerCopies() {
 bool SendAndDeliver(CVekSend& sender, int port, unsigned long address, void* context) {
     char text[] = "end to end";
     ResetEvent(delivered);
-    return sender.Send(text, 10, port, address) == 1 && AwaitDelivery() && lastDelivery.length == 10 &&
-           memcmp(lastDelivery.data, text, 10) == 0 && lastDelivery.context == context;
+    return sender.Send(text, 10, port, address) == 1 && AwaitDelivery() &&
+           lastDelivery.length == 10 && memcmp(lastDelivery.data, text, 10) == 0 &&
+           lastDelivery.context == context;
 }
 
 void CheckEndToEnd() {
@@ -453,8 +478,10 @@ struct Burst {
 void OnBurst(void* data, int length, void* context, unsigned long, int) {
     Burst* burst = static_cast<Burst*>(context);
     if (burst->count == 0) WaitForSingleObject(burst->release, kWaitMilliseconds);
-    if (length != 1) InterlockedIncrement(&burst->failed);
-    else if (burst->count < 64) burst->order[burst->count] = *static_cast<unsigned char*>(data);
+    if (length != 1)
+        InterlockedIncrement(&burst->failed);
+    else if (burst->count < 64)
+        burst->order[burst->count] = *static_cast<unsigned char*>(data);
     InterlockedIncrement(&burst->count);
 }
 
@@ -486,9 +513,11 @@ struct Interface {
     const char* netmask;
 };
 
-bool Listed(const unsigned long* addresses, const unsigned long* netmasks, int count, const Interface& wanted) {
+bool Listed(const unsigned long* addresses, const unsigned long* netmasks, int count,
+            const Interface& wanted) {
     for (int i = 0; i < count; ++i)
-        if (addresses[i] == Address(wanted.address) && netmasks[i] == Address(wanted.netmask)) return true;
+        if (addresses[i] == Address(wanted.address) && netmasks[i] == Address(wanted.netmask))
+            return true;
     return false;
 }
 
@@ -501,9 +530,11 @@ void CheckHostQueries(bool two) {
     char computer[64] = {}, platformComputer[64] = {};
     DWORD size = sizeof platformComputer;
     const unsigned long length = GetComputerNameA(platformComputer, &size) ? size : 0;
-    CHECK(length > 0 && VekGetCompName(computer, sizeof computer) != 0 && strcmp(computer, platformComputer) == 0,
+    CHECK(length > 0 && VekGetCompName(computer, sizeof computer) != 0 &&
+              strcmp(computer, platformComputer) == 0,
           "VekGetCompName(buffer, size) writes the computer name");
-    CHECK(VekGetCompName(computer, length) == 0, "VekGetCompName refuses a size without room for the terminator");
+    CHECK(VekGetCompName(computer, length) == 0,
+          "VekGetCompName refuses a size without room for the terminator");
 
     const Interface one[] = {{"198.51.100.7", "255.255.255.0"}};
     const Interface both[] = {{"198.51.100.7", "255.255.255.0"},
@@ -516,8 +547,10 @@ void CheckHostQueries(bool two) {
               VekGetHostIP(addresses, netmasks) == expectedCount,
           "VekGetHostIP counts the layout's usable interfaces and fills as many");
     bool all = true;
-    for (int i = 0; i < expectedCount; ++i) all = all && Listed(addresses, netmasks, expectedCount, expected[i]);
-    CHECK(all, "VekGetHostIP writes addresses into its first argument and netmasks into its second");
+    for (int i = 0; i < expectedCount; ++i)
+        all = all && Listed(addresses, netmasks, expectedCount, expected[i]);
+    CHECK(all,
+          "VekGetHostIP writes addresses into its first argument and netmasks into its second");
 
     unsigned char cards[VEK_ADAPTER_ADDRESS_SIZE * 4] = {};
     const unsigned char first[VEK_ADAPTER_ADDRESS_SIZE] = {0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
@@ -532,7 +565,8 @@ void CheckHostQueries(bool two) {
 // The layout scripts/with-layout built: "one", "two", or empty.
 bool LayoutIs(const char* wanted) {
     char layout[16] = {};
-    return GetEnvironmentVariableA("VEKLINK_LAYOUT", layout, sizeof layout) > 0 && strcmp(layout, wanted) == 0;
+    return GetEnvironmentVariableA("VEKLINK_LAYOUT", layout, sizeof layout) > 0 &&
+           strcmp(layout, wanted) == 0;
 }
 
 }  // namespace

@@ -52,7 +52,8 @@ TEST(NetCard, ReportsTheLayoutsAdapters) {
     std::vector<unsigned char> cards(kRoom, kUnwritten);
     const int count = VekGetNetCard(cards.data());
     if (layout == "loopback") EXPECT_EQ(0, count);
-    if (layout == "one") EXPECT_EQ(std::vector<std::string>{"02:11:22:33:44:55"}, Cards(cards.data(), count));
+    if (layout == "one")
+        EXPECT_EQ(std::vector<std::string>{"02:11:22:33:44:55"}, Cards(cards.data(), count));
     if (layout == "two")
         EXPECT_EQ((std::vector<std::string>{"02:11:22:33:44:55", "02:11:22:33:44:66"}),
                   Cards(cards.data(), count));

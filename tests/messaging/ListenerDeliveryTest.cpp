@@ -150,12 +150,9 @@ TEST_F(ListenerDelivery, CallbacksThatAreNotCodeEndTheThreadWithoutACall) {
     const struct {
         const char* what;
         const void* address;
-    } notCode[] = {{"null", nullptr},
-                   {"a low address", reinterpret_cast<const void*>(16)},
-                   {"heap data", heap.data()},
-                   {"read-only data", kReadOnlyData},
-                   {"the stack", stack},
-                   {"an inaccessible page", guarded.inaccessible()}};
+    } notCode[] = {{"null", nullptr},          {"a low address", reinterpret_cast<const void*>(16)},
+                   {"heap data", heap.data()}, {"read-only data", kReadOnlyData},
+                   {"the stack", stack},       {"an inaccessible page", guarded.inaccessible()}};
     Peer peer;
     const int port = test::NextPort();
     for (const auto& bad : notCode) {

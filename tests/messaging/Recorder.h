@@ -24,8 +24,8 @@ struct Recorder {
     std::condition_variable changed;
     std::vector<Delivery> deliveries;
     bool gateOpen = true;
-    int started = 0;                          // callbacks entered
-    std::atomic<bool> stopReturned{false};    // set by the test once Stop returned
+    int started = 0;                        // callbacks entered
+    std::atomic<bool> stopReturned{false};  // set by the test once Stop returned
     std::atomic<int> startedAfterStop{0};
 
     // Waits (bounded) until count deliveries are recorded or entered.

@@ -21,7 +21,8 @@ TEST_F(Sender, UnicastBytesArriveExactlyFromOnePlatformChosenPort) {
 
     std::vector<unsigned char> payload(1400);
     for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<unsigned char>(i * 7);
-    ASSERT_EQ(1, sender.Send(payload.data(), static_cast<unsigned long>(payload.size()), peer.Port(), loopback));
+    ASSERT_EQ(1, sender.Send(payload.data(), static_cast<unsigned long>(payload.size()),
+                             peer.Port(), loopback));
     ASSERT_EQ(1, sender.Send(const_cast<char*>("second"), 6, peer.Port(), loopback));
 
     Datagram first, second;
@@ -101,7 +102,8 @@ TEST_F(Sender, OversizedDatagramIsRefusedAndTheSenderKeepsWorking) {
     CVekSend sender;
     ASSERT_EQ(1, sender.InitInstance(VEK_MODE_UNICAST, 0, 0));
     std::vector<char> big(65508, 'b');
-    EXPECT_EQ(0, sender.Send(big.data(), static_cast<unsigned long>(big.size()), peer.Port(), loopback));
+    EXPECT_EQ(
+        0, sender.Send(big.data(), static_cast<unsigned long>(big.size()), peer.Port(), loopback));
     EXPECT_EQ(1, sender.Send(big.data(), 65507, peer.Port(), loopback));
     Datagram d;
     ASSERT_TRUE(peer.Receive(&d));

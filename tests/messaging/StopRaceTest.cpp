@@ -32,8 +32,12 @@ public:
         point_ = point;
         armed_ = true;
     }
-    bool WaitHolding() { return WaitUntil([this] { return holding_; }); }
-    bool WaitStopTimedOut() { return WaitUntil([this] { return waitTimedOut_; }); }
+    bool WaitHolding() {
+        return WaitUntil([this] { return holding_; });
+    }
+    bool WaitStopTimedOut() {
+        return WaitUntil([this] { return waitTimedOut_; });
+    }
     void Release() {
         {
             std::lock_guard<std::mutex> guard(lock_);
@@ -117,8 +121,8 @@ TEST_P(StopRace, StopWaitsOutTheHeldStepAndNoDeliveryFollows) {
     });
     ASSERT_TRUE(hold.WaitStopTimedOut());
     test::SleepMs(100);
-    EXPECT_FALSE(stopReturned.load()) << "Stop returned with the receive thread at "
-                                      << GetParam().name;
+    EXPECT_FALSE(stopReturned.load())
+        << "Stop returned with the receive thread at " << GetParam().name;
     hold.Release();
     stopper.join();
     ASSERT_TRUE(peer.SendTo("after", loopback, port));
@@ -133,7 +137,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Step{"the code check of the callback", seam::kCodeCheck},
                       Step{"the page query of the callback", seam::kPageQuery}),
     [](const ::testing::TestParamInfo<Step>& info) {
-        return info.param.point == seam::kThreadStart   ? std::string("Starting")
+        return info.param.point == seam::kThreadStart ? std::string("Starting")
                : info.param.point == seam::kCodeCheck ? std::string("CheckingTheCode")
                                                       : std::string("QueryingThePage");
     });

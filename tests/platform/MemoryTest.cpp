@@ -19,7 +19,9 @@ const char kReadOnlyData[64] = "read-only data";
 
 void SomeCode() {}
 
-FARPROC AsCode(const void* address) { return reinterpret_cast<FARPROC>(const_cast<void*>(address)); }
+FARPROC AsCode(const void* address) {
+    return reinterpret_cast<FARPROC>(const_cast<void*>(address));
+}
 
 MEMORY_BASIC_INFORMATION Query(const void* address) {
     MEMORY_BASIC_INFORMATION info = {};
@@ -45,7 +47,8 @@ TEST(Memory, HeapReadOnlyDataAndStackAreReadableButNotExecutable) {
     const struct {
         const void* address;
         DWORD protect;
-    } cases[] = {{heap.get(), PAGE_READWRITE}, {kReadOnlyData, PAGE_READONLY}, {stack, PAGE_READWRITE}};
+    } cases[] = {
+        {heap.get(), PAGE_READWRITE}, {kReadOnlyData, PAGE_READONLY}, {stack, PAGE_READWRITE}};
     for (const auto& c : cases) {
         EXPECT_FALSE(IsBadCodePtr(AsCode(c.address)));
         const MEMORY_BASIC_INFORMATION page = Query(c.address);

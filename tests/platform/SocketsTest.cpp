@@ -60,7 +60,8 @@ TEST_F(Sockets, ABufferSizeReadsBackAtLeastAsLargeAsItWasSet) {
     const SOCKET s = BoundSocket(0);
     ASSERT_NE(INVALID_SOCKET, s);
     const int size = 65536;
-    ASSERT_EQ(0, setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size), sizeof size));
+    ASSERT_EQ(
+        0, setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size), sizeof size));
     int current = 0;
     socklen_t length = sizeof current;
     ASSERT_EQ(0, getsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&current), &length));

@@ -90,10 +90,9 @@ void Probe(long* handlesWithSocket, long* threadsWithThread) {
         SleepMs(10);
         now = CountNow();
     }
-    if (Same(now, before))
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "held " << Describe(before) << " before, "
-                                         << Describe(now) << " after";
+    if (Same(now, before)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "held " << Describe(before) << " before, " << Describe(now) << " after";
 }
 
 }  // namespace test

@@ -34,7 +34,8 @@ std::vector<InterfaceAddress> InterfaceAddresses() {
     ifaddrs* list;
     if (getifaddrs(&list) != 0) return result;
     for (const ifaddrs* entry = list; entry; entry = entry->ifa_next)
-        if (IsUpIpv4(entry)) result.push_back({AddressOf(entry->ifa_addr), AddressOf(entry->ifa_netmask)});
+        if (IsUpIpv4(entry))
+            result.push_back({AddressOf(entry->ifa_addr), AddressOf(entry->ifa_netmask)});
     freeifaddrs(list);
     return result;
 }

@@ -24,7 +24,7 @@ bool Peer::Receive(Datagram* datagram, int timeoutMs) {
     if (!WaitReadable(socket_, timeoutMs)) return false;
     std::vector<unsigned char> buffer(65536);
     const int n = support::RecvFrom(socket_, buffer.data(), static_cast<int>(buffer.size()),
-                                  &datagram->sourceAddress, &datagram->sourcePort);
+                                    &datagram->sourceAddress, &datagram->sourcePort);
     if (n < 0) return false;
     buffer.resize(static_cast<std::size_t>(n));
     datagram->bytes.swap(buffer);

@@ -106,7 +106,8 @@ int PrefixLength(IPv4Address netmask) {
     unsigned char bytes[4];
     const std::uint32_t network = static_cast<std::uint32_t>(netmask);
     std::memcpy(bytes, &network, sizeof bytes);
-    const std::uint32_t mask = static_cast<std::uint32_t>(bytes[0]) << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3];
+    const std::uint32_t mask =
+        static_cast<std::uint32_t>(bytes[0]) << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3];
     int length = 0;
     while (length < 32 && (mask & (0x80000000u >> length))) ++length;
     const std::uint32_t expected = length ? 0xFFFFFFFFu << (32 - length) : 0;
@@ -140,8 +141,10 @@ std::string TooManyRecords(const Report& report) {
 }
 
 void PrintText(const Report& report) {
-    std::printf("host name:       %s\n", report.hasHostName ? report.hostName.c_str() : "(not reported)");
-    std::printf("computer name:   %s\n", report.hasComputerName ? report.computerName.c_str() : "(not reported)");
+    std::printf("host name:       %s\n",
+                report.hasHostName ? report.hostName.c_str() : "(not reported)");
+    std::printf("computer name:   %s\n",
+                report.hasComputerName ? report.computerName.c_str() : "(not reported)");
     if (report.OverLimit())
         std::printf("IPv4 interfaces: %s\n", TooManyRecords(report).c_str());
     else if (report.interfaces.empty())
@@ -150,7 +153,8 @@ void PrintText(const Report& report) {
         std::printf("IPv4 interfaces: %d\n", static_cast<int>(report.interfaces.size()));
     for (const Interface& i : report.interfaces) {
         const int prefix = PrefixLength(i.netmask);
-        const std::string slash = prefix >= 0 ? "/" + std::to_string(prefix) : std::string(" (mask not contiguous)");
+        const std::string slash =
+            prefix >= 0 ? "/" + std::to_string(prefix) : std::string(" (mask not contiguous)");
         char row[96];
         std::snprintf(row, sizeof row, "  %-18s netmask %s",
                       (support::Dotted(i.address) + slash).c_str(),
@@ -184,8 +188,9 @@ void PrintJson(const Report& report) {
     std::printf("{\n  \"host_name\": %s,\n  \"computer_name\": %s,\n",
                 JsonOptional(report.hasHostName, report.hostName).c_str(),
                 JsonOptional(report.hasComputerName, report.computerName).c_str());
-    std::printf("  \"interface_records\": %d,\n  \"interfaces_over_limit\": %s,\n  \"interfaces\": [", report.records,
-                report.OverLimit() ? "true" : "false");
+    std::printf(
+        "  \"interface_records\": %d,\n  \"interfaces_over_limit\": %s,\n  \"interfaces\": [",
+        report.records, report.OverLimit() ? "true" : "false");
     for (std::size_t n = 0; n < report.interfaces.size(); ++n) {
         const Interface& i = report.interfaces[n];
         const int prefix = PrefixLength(i.netmask);
@@ -196,8 +201,9 @@ void PrintJson(const Report& report) {
     }
     std::printf("%s],\n  \"adapters\": [", report.interfaces.empty() ? "" : "\n  ");
     for (std::size_t n = 0; n < report.adapters.size(); ++n)
-        std::printf("%s\n    {\"number\": %d, \"hardware_address\": \"%s\", \"names\": %s}", n ? "," : "",
-                    static_cast<int>(n), FormatHardware(report.adapters[n].hardwareAddress).c_str(),
+        std::printf("%s\n    {\"number\": %d, \"hardware_address\": \"%s\", \"names\": %s}",
+                    n ? "," : "", static_cast<int>(n),
+                    FormatHardware(report.adapters[n].hardwareAddress).c_str(),
                     JsonNames(report.adapters[n].names).c_str());
     std::printf("%s]\n}\n", report.adapters.empty() ? "" : "\n  ");
 }
@@ -207,7 +213,8 @@ void PrintJson(const Report& report) {
 int RunInfo(int argc, char** argv) {
     const Arguments args(argc, argv, {{"json", false}});
     if (ShowHelp(args, kHelp)) return kExitOk;
-    if (!args.Operands().empty()) throw UsageError("unexpected operand '" + args.Operands()[0] + "'");
+    if (!args.Operands().empty())
+        throw UsageError("unexpected operand '" + args.Operands()[0] + "'");
     SocketLayer sockets;
     const Interfaces known = support::ListInterfaces();
     Report report;

@@ -71,11 +71,11 @@ void OnDatagram(void* data, int length, void* context, unsigned long source, int
     bool kept = false;
     if (inbox->queuedBytes + size <= kMaxQueuedBytes) {
         try {
-            inbox->queue.push_back(Delivery{std::chrono::system_clock::now(), source, sourcePort, length,
+            inbox->queue.push_back(Delivery{std::chrono::system_clock::now(), source, sourcePort,
+                                            length,
                                             std::string(static_cast<const char*>(data), size)});
             kept = true;
-        } catch (...) {
-        }
+        } catch (...) {}
     }
     if (kept)
         inbox->queuedBytes += size;
@@ -107,7 +107,8 @@ Options ReadOptions(const Arguments& args) {
     Options options;
     options.view = ReadView(args);
     options.port = ParsePort(operands[0]);
-    if (args.Has("count")) options.count = ParseNumber(args.Value("count"), "--count", 1, 1000000000);
+    if (args.Has("count"))
+        options.count = ParseNumber(args.Value("count"), "--count", 1, 1000000000);
     if (args.Has("timeout")) options.timeout = ParseSeconds(args.Value("timeout"), "--timeout");
     if (args.Has("pcap")) {
         options.pcapPath = args.Value("pcap");
@@ -117,7 +118,8 @@ Options ReadOptions(const Arguments& args) {
         options.mode = VEK_MODE_MULTICAST;
         options.group = ResolveGroup(args.Value("group"));
     }
-    if (args.Has("interface")) options.interfaceAddress = ResolveAddress(args.Value("interface"), "interface");
+    if (args.Has("interface"))
+        options.interfaceAddress = ResolveAddress(args.Value("interface"), "interface");
     return options;
 }
 
@@ -143,7 +145,8 @@ struct Sinks {
         } else {
             ++totals.datagrams;
             totals.bytes += d.bytes.size();
-            if (capture) capture->Write(d.time, d.source, d.port, captureDestination, port, d.bytes);
+            if (capture)
+                capture->Write(d.time, d.source, d.port, captureDestination, port, d.bytes);
         }
         Print(d, view);
     }
@@ -151,8 +154,9 @@ struct Sinks {
     void EndBatch(const Totals& totals) {
         if (view == View::kQuiet) {
             const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-            status.Show("received " + Counted(totals.datagrams, "datagram") + ", " + FormatBytes(totals.bytes) + ", " +
-                        FormatRate(totals.datagrams, seconds) + ", " + Counted(totals.failures, "receive failure"));
+            status.Show("received " + Counted(totals.datagrams, "datagram") + ", " +
+                        FormatBytes(totals.bytes) + ", " + FormatRate(totals.datagrams, seconds) +
+                        ", " + Counted(totals.failures, "receive failure"));
         }
         std::fflush(stdout);
         if (capture) capture->Flush();
@@ -163,7 +167,8 @@ struct Sinks {
 // it ended.
 const char* Receive(Inbox& inbox, const Options& options, Sinks& sinks, Totals& totals) {
     const Clock::time_point deadline =
-        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.timeout));
+        Clock::now() +
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.timeout));
     std::deque<Delivery> batch;
     for (;;) {
         sinks.EndBatch(totals);
@@ -185,7 +190,8 @@ const char* Receive(Inbox& inbox, const Options& options, Sinks& sinks, Totals& 
             inbox.queuedBytes = 0;
         }
         if (batch.empty()) continue;
-        for (; !batch.empty() && !(options.count && totals.datagrams >= options.count); batch.pop_front())
+        for (; !batch.empty() && !(options.count && totals.datagrams >= options.count);
+             batch.pop_front())
             sinks.Take(batch.front(), totals);
         batch.clear();
         // Under a flood, taking each datagram as it comes would make the
@@ -240,16 +246,25 @@ void Summarize(std::FILE* report, const Sinks& sinks, const Totals& totals, cons
 
 int RunListen(int argc, char** argv) {
     const Arguments args(argc, argv,
-                         {{"group", true}, {"interface", true}, {"count", true}, {"timeout", true}, {"pcap", true},
-                          {"hex", false}, {"quiet", false}, {"raw", false}, {"json", false}});
+                         {{"group", true},
+                          {"interface", true},
+                          {"count", true},
+                          {"timeout", true},
+                          {"pcap", true},
+                          {"hex", false},
+                          {"quiet", false},
+                          {"raw", false},
+                          {"json", false}});
     if (ShowHelp(args, kHelp)) return kExitOk;
     SocketLayer sockets;  // names are looked up with the socket layer started
     const Options options = ReadOptions(args);
     // Standard output carries only the data with --raw and --json.
-    std::FILE* const report = options.view == View::kRaw || options.view == View::kJson ? stderr : stdout;
+    std::FILE* const report =
+        options.view == View::kRaw || options.view == View::kJson ? stderr : stdout;
     if (options.view == View::kRaw) support::UseBinaryOutput();
-    Sinks sinks{options.view, nullptr, options.group ? options.group : options.interfaceAddress, 0, StatusLine(),
-                Clock::now()};
+    Sinks sinks{
+        options.view, nullptr,     options.group ? options.group : options.interfaceAddress, 0,
+        StatusLine(), Clock::now()};
     if (!options.pcapPath.empty()) sinks.capture.reset(new PcapWriter(options.pcapPath));
     support::InstallStopHandler();
     Inbox inbox;

@@ -29,7 +29,8 @@ void Big16(unsigned char* at, std::uint32_t value) {
 
 // The Internet checksum's running sum of 16-bit big-endian words.
 std::uint32_t AddWords(std::uint32_t sum, const unsigned char* bytes, std::size_t size) {
-    for (std::size_t i = 0; i + 1 < size; i += 2) sum += static_cast<std::uint32_t>(bytes[i] << 8 | bytes[i + 1]);
+    for (std::size_t i = 0; i + 1 < size; i += 2)
+        sum += static_cast<std::uint32_t>(bytes[i] << 8 | bytes[i + 1]);
     if (size % 2) sum += static_cast<std::uint32_t>(bytes[size - 1] << 8);
     return sum;
 }
@@ -41,7 +42,8 @@ std::uint16_t FoldChecksum(std::uint32_t sum) {
 
 }  // namespace
 
-PcapWriter::PcapWriter(const std::string& path) : path_(path), file_(std::fopen(path.c_str(), "wb")) {
+PcapWriter::PcapWriter(const std::string& path)
+    : path_(path), file_(std::fopen(path.c_str(), "wb")) {
     if (!file_) throw UsageError("could not create '" + path + "': " + std::strerror(errno));
     unsigned char header[24] = {};
     Little32(header, kMagic);
@@ -60,8 +62,9 @@ void PcapWriter::Put(const void* bytes, std::size_t size) {
     if (std::fwrite(bytes, 1, size, file_) != size && !error_) error_ = errno ? errno : EIO;
 }
 
-void PcapWriter::Write(std::chrono::system_clock::time_point when, IPv4Address source, int sourcePort,
-                       IPv4Address destination, int destinationPort, const std::string& payload) {
+void PcapWriter::Write(std::chrono::system_clock::time_point when, IPv4Address source,
+                       int sourcePort, IPv4Address destination, int destinationPort,
+                       const std::string& payload) {
     const std::size_t udpLength = kUdpHeaderSize + payload.size();
     const std::size_t packetLength = kIPv4HeaderSize + udpLength;
     const auto micros =
@@ -79,7 +82,8 @@ void PcapWriter::Write(std::chrono::system_clock::time_point when, IPv4Address s
     Big16(ip + 4, nextId_++);
     ip[8] = kTimeToLive;
     ip[9] = kProtocolUdp;
-    const std::uint32_t from = static_cast<std::uint32_t>(source), to = static_cast<std::uint32_t>(destination);
+    const std::uint32_t from = static_cast<std::uint32_t>(source),
+                        to = static_cast<std::uint32_t>(destination);
     std::memcpy(ip + 12, &from, 4);  // addresses are already in network order
     std::memcpy(ip + 16, &to, 4);
     Big16(ip + 10, FoldChecksum(AddWords(0, ip, kIPv4HeaderSize)));
@@ -90,7 +94,8 @@ void PcapWriter::Write(std::chrono::system_clock::time_point when, IPv4Address s
     Big16(udp + 4, static_cast<std::uint32_t>(udpLength));
     // The UDP checksum covers a pseudo-header: both addresses, the protocol
     // and the UDP length.
-    std::uint32_t sum = AddWords(0, ip + 12, 8) + kProtocolUdp + static_cast<std::uint32_t>(udpLength);
+    std::uint32_t sum =
+        AddWords(0, ip + 12, 8) + kProtocolUdp + static_cast<std::uint32_t>(udpLength);
     sum = AddWords(sum, udp, kUdpHeaderSize);
     sum = AddWords(sum, reinterpret_cast<const unsigned char*>(payload.data()), payload.size());
     const std::uint16_t checksum = FoldChecksum(sum);

@@ -34,8 +34,8 @@ private:
 
     std::string path_;
     std::FILE* file_;
-    int error_ = 0;               // the first write error, or 0
-    std::uint16_t nextId_ = 1;    // the IPv4 identification field
+    int error_ = 0;             // the first write error, or 0
+    std::uint16_t nextId_ = 1;  // the IPv4 identification field
 };
 
 #endif

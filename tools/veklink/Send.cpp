@@ -63,7 +63,8 @@ std::string HexBytes(const std::string& hex) {
 // "what holds N bytes, above 65507, ..."; size -1 when it is not known.
 std::string TooLarge(const std::string& what, long long size) {
     const std::string most = std::to_string(kMaxDatagram);
-    const std::string held = size < 0 ? "more than " + most + " bytes" : std::to_string(size) + " bytes, above " + most;
+    const std::string held =
+        size < 0 ? "more than " + most + " bytes" : std::to_string(size) + " bytes, above " + most;
     return what + " holds " + held + ", the most one IPv4 datagram holds";
 }
 
@@ -95,8 +96,8 @@ std::string ReadFile(const std::string& path) {
 const char kOnePayload[] = "give only one of --size, --hex, --file, --stdin-binary, MESSAGE or -";
 
 std::string Payload(const Arguments& args, const std::vector<std::string>& operands) {
-    const int given = (operands.size() == 3) + args.Has("size") + args.Has("hex") + args.Has("file") +
-                      args.Has("stdin-binary");
+    const int given = (operands.size() == 3) + args.Has("size") + args.Has("hex") +
+                      args.Has("file") + args.Has("stdin-binary");
     if (given > 1) throw UsageError(kOnePayload);
     std::string payload;
     if (args.Has("size")) {
@@ -119,17 +120,21 @@ std::string Payload(const Arguments& args, const std::vector<std::string>& opera
 
 Plan ReadPlan(const Arguments& args) {
     const std::vector<std::string>& operands = args.Operands();
-    if (operands.size() < 2) throw UsageError(operands.empty() ? "missing ADDRESS and PORT" : "missing PORT");
-    if (operands.size() > 3) throw UsageError("too many operands (a MESSAGE with spaces needs quotes)");
+    if (operands.size() < 2)
+        throw UsageError(operands.empty() ? "missing ADDRESS and PORT" : "missing PORT");
+    if (operands.size() > 3)
+        throw UsageError("too many operands (a MESSAGE with spaces needs quotes)");
     Plan plan;
     plan.port = ParsePort(operands.back());
     plan.fromInput = operands.size() == 3 && operands[0] == "-";
-    if (plan.fromInput && (args.Has("size") || args.Has("hex") || args.Has("file") || args.Has("stdin-binary")))
+    if (plan.fromInput &&
+        (args.Has("size") || args.Has("hex") || args.Has("file") || args.Has("stdin-binary")))
         throw UsageError(kOnePayload);
     plan.series = plan.fromInput || args.Has("count");
     plan.count = args.Has("count") ? ParseNumber(args.Value("count"), "--count", 1, 1000000000)
                                    : (plan.fromInput ? ULONG_MAX : 1);
-    if (args.Has("interval")) plan.interval = ParseNumber(args.Value("interval"), "--interval", 0, 3600000);
+    if (args.Has("interval"))
+        plan.interval = ParseNumber(args.Value("interval"), "--interval", 0, 3600000);
     const std::string& address = operands[operands.size() - 2];
     plan.destination = ResolveAddress(address, "address");
     if (args.Has("group")) {
@@ -137,7 +142,8 @@ Plan ReadPlan(const Arguments& args) {
         if (ResolveGroup(args.Value("group")) != plan.destination)
             throw UsageError("address '" + address + "' is not the group given to --group");
     }
-    if (args.Has("interface")) plan.interfaceAddress = ResolveAddress(args.Value("interface"), "interface");
+    if (args.Has("interface"))
+        plan.interfaceAddress = ResolveAddress(args.Value("interface"), "interface");
     if (!plan.fromInput) plan.payload = Payload(args, operands);
     return plan;
 }
@@ -168,13 +174,15 @@ struct Series {
             lastFailure = reason;
         }
         // Lines of standard input have no known total.
-        const std::string progress =
-            plan.count == ULONG_MAX ? std::to_string(n) : std::to_string(n) + "/" + std::to_string(plan.count);
+        const std::string progress = plan.count == ULONG_MAX
+                                         ? std::to_string(n)
+                                         : std::to_string(n) + "/" + std::to_string(plan.count);
         if (!live) {
             std::printf("[%s] %s %s%s\n", progress.c_str(), ok ? "sent" : "failed to send",
                         line.c_str(), reason.c_str());
             std::fflush(stdout);
-        } else if (n == 1 || n == plan.count || Clock::now() - shown >= std::chrono::milliseconds(100)) {
+        } else if (n == 1 || n == plan.count ||
+                   Clock::now() - shown >= std::chrono::milliseconds(100)) {
             shown = Clock::now();
             status.Show("[" + progress + "] sent " + std::to_string(sent) + ", " +
                         FormatRate(sent, Seconds()) + ", " + Counted(failures, "failure") +
@@ -227,8 +235,14 @@ int SendAll(CVekSend& sender, const Plan& plan) {
 
 int RunSend(int argc, char** argv) {
     const Arguments args(argc, argv,
-                         {{"group", true}, {"interface", true}, {"count", true}, {"interval", true},
-                          {"size", true}, {"hex", true}, {"file", true}, {"stdin-binary", false}});
+                         {{"group", true},
+                          {"interface", true},
+                          {"count", true},
+                          {"interval", true},
+                          {"size", true},
+                          {"hex", true},
+                          {"file", true},
+                          {"stdin-binary", false}});
     if (ShowHelp(args, kHelp)) return kExitOk;
     support::UseBinaryInput();
     SocketLayer sockets;  // names are looked up with the socket layer started

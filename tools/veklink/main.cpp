@@ -34,7 +34,8 @@ int main(int argc, char** argv) {
     const Command* command = nullptr;
     for (const Command& candidate : kCommands)
         if (std::strcmp(name, candidate.name) == 0) command = &candidate;
-    if (!command && (!std::strcmp(name, "--help") || !std::strcmp(name, "-h") || !std::strcmp(name, "help"))) {
+    if (!command &&
+        (!std::strcmp(name, "--help") || !std::strcmp(name, "-h") || !std::strcmp(name, "help"))) {
         std::fputs(kHelp, stdout);
         return kExitOk;
     }
@@ -43,10 +44,12 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
     // Errors stay on one line, naming the command and where to read more.
-    const std::string where = std::string("veklink") + (command ? std::string(" ") + command->name : "");
+    const std::string where =
+        std::string("veklink") + (command ? std::string(" ") + command->name : "");
     try {
         if (!command)
-            throw UsageError(argc > 1 ? "unknown command '" + std::string(name) + "'" : std::string("missing command"));
+            throw UsageError(argc > 1 ? "unknown command '" + std::string(name) + "'"
+                                      : std::string("missing command"));
         return command->run(argc - 2, argv + 2);
     } catch (const UsageError& e) {
         std::fflush(stdout);

@@ -51,8 +51,10 @@ WSAEVENT WSACreateEvent() {
     Event* event = new (memory) Event;
     const int error = pthread_mutex_init(&event->lock, nullptr);
     if (error == 0 && (event->fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) >= 0) return event;
-    if (error == 0) pthread_mutex_destroy(&event->lock);
-    else errno = error;
+    if (error == 0)
+        pthread_mutex_destroy(&event->lock);
+    else
+        errno = error;
     free(memory);
     return WSA_INVALID_EVENT;
 }
@@ -114,8 +116,7 @@ DWORD WSAWaitForMultipleEvents(DWORD count, const WSAEVENT* events, BOOL waitAll
     }
     // WSA_INFINITE, like any time-out past INT_MAX ms, turns negative: no limit.
     int ready;
-    while ((ready = ::poll(fds, 2 * count, static_cast<int>(timeout))) < 0 && errno == EINTR) {
-    }
+    while ((ready = ::poll(fds, 2 * count, static_cast<int>(timeout))) < 0 && errno == EINTR) {}
     if (ready == 0) return WSA_WAIT_TIMEOUT;
     // A poll that failed still tells an event set by WSASetEvent, by its flag.
     if (ready < 0) {

@@ -25,8 +25,8 @@ void PutRecord(unsigned char* record, const ifaddrs* entry) {
 }  // namespace
 
 // The interfaces that are up with an IPv4 address, in the kernel's order.
-int WSAIoctl(SOCKET, DWORD code, void*, DWORD, void* output, DWORD outputSize,
-             DWORD* bytesReturned, void*, void*) {
+int WSAIoctl(SOCKET, DWORD code, void*, DWORD, void* output, DWORD outputSize, DWORD* bytesReturned,
+             void*, void*) {
     ifaddrs* list;
     if (code != SIO_GET_INTERFACE_LIST) return errno = EOPNOTSUPP, -1;
     if (::getifaddrs(&list) != 0) return -1;

@@ -71,8 +71,7 @@ private:
 // pread, resumed when a signal interrupts it.
 ssize_t ReadAt(int descriptor, char* buffer, size_t size, off_t offset) {
     ssize_t n;
-    while ((n = ::pread(descriptor, buffer, size, offset)) < 0 && errno == EINTR) {
-    }
+    while ((n = ::pread(descriptor, buffer, size, offset)) < 0 && errno == EINTR) {}
     return n;
 }
 
@@ -130,7 +129,8 @@ Lookup FindMapping(uintptr_t address, Mapping* found) {
 
 DWORD Protection(const char* perms) {
     const bool read = perms[0] == 'r', write = perms[1] == 'w';
-    if (perms[2] == 'x') return write ? PAGE_EXECUTE_READWRITE : read ? PAGE_EXECUTE_READ : PAGE_EXECUTE;
+    if (perms[2] == 'x')
+        return write ? PAGE_EXECUTE_READWRITE : read ? PAGE_EXECUTE_READ : PAGE_EXECUTE;
     return write ? PAGE_READWRITE : read ? PAGE_READONLY : PAGE_NOACCESS;
 }
 

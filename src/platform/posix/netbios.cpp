@@ -30,7 +30,8 @@ bool BelongsTo(const char* label, const char* name) {
 
 bool HasIpv4Address(const ifaddrs* list, const char* name) {
     for (const ifaddrs* entry = list; entry; entry = entry->ifa_next)
-        if (entry->ifa_addr && entry->ifa_addr->sa_family == AF_INET && BelongsTo(entry->ifa_name, name))
+        if (entry->ifa_addr && entry->ifa_addr->sa_family == AF_INET &&
+            BelongsTo(entry->ifa_name, name))
             return true;
     return false;
 }

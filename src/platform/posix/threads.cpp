@@ -140,6 +140,8 @@ BOOL CloseHandle(HANDLE handle) {
 void Sleep(DWORD milliseconds) {
     const timespec delay{static_cast<time_t>(milliseconds / 1000),
                          static_cast<long>(milliseconds % 1000) * 1000000};
-    if (milliseconds == 0) sched_yield();
-    else ::nanosleep(&delay, nullptr);
+    if (milliseconds == 0)
+        sched_yield();
+    else
+        ::nanosleep(&delay, nullptr);
 }
