@@ -168,13 +168,46 @@ unsigned long ParseNumber(const std::string& text, const char* what, unsigned lo
 
 // At most a day, so that deadlines computed from it stay well inside the
 // clocks' range.
-double ParseSeconds(const std::string& text, const char* what) {
+double ParseSeconds(const std::string& text, const char* what, bool zeroAllowed) {
     double seconds = 0;
-    if (!ReadSeconds(text, &seconds))
+    const bool negative = !text.empty() && text[0] == '-';
+    if (!ReadSeconds(negative ? text.substr(1) : text, &seconds))
         throw UsageError(std::string(what) + " '" + text + "' is not a number of seconds");
-    if (seconds <= 0 || seconds > 86400)
-        throw UsageError(std::string(what) + " " + text + " is outside (0, 86400] seconds");
+    if (negative) seconds = -seconds;
+    if (seconds < 0 || (seconds == 0 && !zeroAllowed) || seconds > 86400)
+        throw UsageError(std::string(what) + " " + text + " is outside " +
+                         (zeroAllowed ? "[0" : "(0") + ", 86400] seconds");
     return seconds;
+}
+
+Target ReadTarget(const Arguments& args, const std::string& address) {
+    Target target;
+    target.destination = ResolveAddress(address, "address");
+    if (args.Has("group")) {
+        target.mode = VEK_MODE_MULTICAST;
+        if (ResolveGroup(args.Value("group")) != target.destination)
+            throw UsageError("address '" + address + "' is not the group given to --group");
+    }
+    if (args.Has("interface"))
+        target.interfaceAddress = ResolveAddress(args.Value("interface"), "interface");
+    return target;
+}
+
+ListenSpec ReadListenSpec(const Arguments& args) {
+    const std::vector<std::string>& operands = args.Operands();
+    if (operands.empty()) throw UsageError("missing PORT");
+    if (operands.size() > 1) throw UsageError("too many operands");
+    ListenSpec spec;
+    spec.port = ParsePort(operands[0]);
+    if (args.Has("count")) spec.count = ParseNumber(args.Value("count"), "--count", 1, 1000000000);
+    if (args.Has("timeout")) spec.timeout = ParseSeconds(args.Value("timeout"), "--timeout");
+    if (args.Has("group")) {
+        spec.mode = VEK_MODE_MULTICAST;
+        spec.group = ResolveGroup(args.Value("group"));
+    }
+    if (args.Has("interface"))
+        spec.interfaceAddress = ResolveAddress(args.Value("interface"), "interface");
+    return spec;
 }
 
 SocketLayer::SocketLayer() {

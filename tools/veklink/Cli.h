@@ -12,7 +12,11 @@
 #include <string>
 #include <vector>
 
-enum ExitCode { kExitOk = 0, kExitUsage = 2, kExitNetwork = 3 };
+enum ExitCode { kExitOk = 0, kExitNoReply = 1, kExitUsage = 2, kExitNetwork = 3 };
+
+// The largest UDP payload that fits one IPv4 datagram: 65535 less the IPv4
+// and UDP headers.
+const unsigned long kMaxDatagram = 65507;
 
 // Thrown for anything wrong on the command line; main prints it and exits 2.
 struct UsageError : std::runtime_error {
@@ -70,7 +74,29 @@ IPv4Address ResolveAddress(const std::string& text, const char* what);
 IPv4Address ResolveGroup(const std::string& text);
 unsigned long ParseNumber(const std::string& text, const char* what, unsigned long low,
                           unsigned long high);
-double ParseSeconds(const std::string& text, const char* what);
+// Decimal seconds up to a day; 0 only where zeroAllowed.
+double ParseSeconds(const std::string& text, const char* what, bool zeroAllowed = false);
+
+// Where a sending command sends: ADDRESS, or with --group the group, which
+// ADDRESS must then be; from the interface --interface names.
+struct Target {
+    unsigned long mode = VEK_MODE_UNICAST;
+    IPv4Address destination = 0;  // the group in multicast mode
+    IPv4Address interfaceAddress = 0;
+};
+Target ReadTarget(const Arguments& args, const std::string& address);
+
+// What a listening command listens on, and when it ends: its one operand
+// PORT, --group, --interface, --count and --timeout.
+struct ListenSpec {
+    unsigned long mode = VEK_MODE_UNICAST;
+    IPv4Address group = 0;
+    IPv4Address interfaceAddress = 0;
+    PortNumber port = 0;      // 0: a free port, picked and shown
+    unsigned long count = 0;  // 0: no limit
+    double timeout = 0;       // seconds; 0: no limit
+};
+ListenSpec ReadListenSpec(const Arguments& args);
 
 // Holds the socket layer started, the library's and the support layer's, for
 // the lifetime of a command; declare it before any sender or listener so
@@ -86,5 +112,7 @@ public:
 int RunSend(int argc, char** argv);
 int RunListen(int argc, char** argv);
 int RunInfo(int argc, char** argv);
+int RunPing(int argc, char** argv);
+int RunEcho(int argc, char** argv);
 
 #endif

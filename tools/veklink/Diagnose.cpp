@@ -1,5 +1,6 @@
 #include "Diagnose.h"
 
+#include "Seams.h"
 #include "support.h"
 
 namespace {
@@ -104,4 +105,39 @@ NetworkError SetupError(const std::string& context, const SetupFailure& failure,
     if (step.empty())
         step = libraryError ? support::ErrorText(libraryError) : "the library refused";
     return NetworkError(context + ": " + step);
+}
+
+void SetUpSender(CVekSend& sender, const Target& target) {
+    if (sender.InitInstance(target.mode, target.destination, target.interfaceAddress)) return;
+    const int libraryError = support::LastError();
+    const IPv4Address local = target.interfaceAddress;
+    const IPv4Address group = target.mode == VEK_MODE_MULTICAST ? target.destination : 0;
+    throw SetupError("could not set up a sender" + Where(local), RetrySetup(local, 0, group), local,
+                     0, group, libraryError);
+}
+
+// Another program can take a picked port before the listener binds it; each
+// time that happens the tool picks again, this many times in all.
+const int kPicks = 10;
+
+int SetUpListener(CVekListen& listener, const ListenSpec& spec, ReceiveCallback callback,
+                  void* context) {
+    const IPv4Address local = spec.interfaceAddress;
+    for (int pick = 1;; ++pick) {
+        int port = spec.port;
+        if (spec.port == 0) {
+            SetupFailure failure;
+            port = PickFreePort(local, &failure);
+            if (port < 0)
+                throw SetupError("could not find a free port on " + support::Dotted(local), failure,
+                                 local, 0, spec.group, failure.error);
+            HoldPickedPort(port);
+        }
+        if (listener.Run(spec.mode, callback, port, local, spec.group, context)) return port;
+        const int libraryError = support::LastError();
+        const SetupFailure failure = RetrySetup(local, port, spec.group);
+        if (spec.port != 0 || !PortTaken(failure) || pick == kPicks)
+            throw SetupError("could not listen on " + support::Endpoint(local, port), failure,
+                             local, port, spec.group, libraryError);
+    }
 }

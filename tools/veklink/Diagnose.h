@@ -1,7 +1,7 @@
-// Why a sender or listener could not be set up: the library reports only
-// that it failed, so a plain socket takes the same steps again to find the
-// one that fails, and the error names it with a hint. Also the free port
-// that "listen 0" shows.
+// Setting up a sender or listener, and why one could not be set up: the
+// library reports only that it failed, so a plain socket takes the same
+// steps again to find the one that fails, and the error names it with a
+// hint. Also the free port that "listen 0" shows.
 #ifndef VEKLINK_TOOL_DIAGNOSE_H
 #define VEKLINK_TOOL_DIAGNOSE_H
 
@@ -36,5 +36,16 @@ int PickFreePort(IPv4Address interfaceAddress, SetupFailure* failure);
 NetworkError SetupError(const std::string& context, const SetupFailure& failure,
                         IPv4Address interfaceAddress, int port, IPv4Address group,
                         int libraryError);
+
+// Sets sender up for target; throws the SetupError of the step that failed.
+void SetUpSender(CVekSend& sender, const Target& target);
+
+// Runs listener as spec says, with callback and context, and returns its
+// port: spec's, or for port 0 a free one that it picks (and picks again,
+// up to ten times, when another program takes it before the listener binds
+// it), so that it can be shown. Throws the SetupError of the step that
+// failed.
+int SetUpListener(CVekListen& listener, const ListenSpec& spec, ReceiveCallback callback,
+                  void* context);
 
 #endif

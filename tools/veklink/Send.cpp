@@ -37,15 +37,9 @@ const char kHelp[] =
     "\n"
     "exit status: 0 all sent, 2 bad usage, 3 set-up failed or a datagram was refused\n";
 
-// The largest UDP payload that fits one IPv4 datagram: 65535 less the IPv4
-// and UDP headers.
-const unsigned long kMaxDatagram = 65507;
-
 struct Plan {
-    unsigned long mode = VEK_MODE_UNICAST;
-    IPv4Address destination = 0;  // the group in multicast mode
+    Target target;
     PortNumber port = 0;
-    IPv4Address interfaceAddress = 0;
     std::string payload;
     bool fromInput = false;      // "-": one datagram per line of standard input
     bool series = false;         // progress lines and a summary
@@ -135,15 +129,7 @@ Plan ReadPlan(const Arguments& args) {
                                    : (plan.fromInput ? ULONG_MAX : 1);
     if (args.Has("interval"))
         plan.interval = ParseNumber(args.Value("interval"), "--interval", 0, 3600000);
-    const std::string& address = operands[operands.size() - 2];
-    plan.destination = ResolveAddress(address, "address");
-    if (args.Has("group")) {
-        plan.mode = VEK_MODE_MULTICAST;
-        if (ResolveGroup(args.Value("group")) != plan.destination)
-            throw UsageError("address '" + address + "' is not the group given to --group");
-    }
-    if (args.Has("interface"))
-        plan.interfaceAddress = ResolveAddress(args.Value("interface"), "interface");
+    plan.target = ReadTarget(args, operands[operands.size() - 2]);
     if (!plan.fromInput) plan.payload = Payload(args, operands);
     return plan;
 }
@@ -211,14 +197,14 @@ struct Series {
 };
 
 int SendAll(CVekSend& sender, const Plan& plan) {
-    const std::string target = support::Endpoint(plan.destination, plan.port);
+    const std::string target = support::Endpoint(plan.target.destination, plan.port);
     Series series(plan);
     std::string payload = plan.payload;  // Send takes a non-const pointer
     for (unsigned long n = 1; n <= plan.count; ++n) {
         if (n > 1) support::SleepUnlessStopped(plan.interval);
         if (support::StopRequested() || (plan.fromInput && !NextLine(&payload))) break;
         const bool ok = sender.Send(&payload[0], static_cast<unsigned long>(payload.size()),
-                                    plan.port, plan.destination) == 1;
+                                    plan.port, plan.target.destination) == 1;
         const std::string reason = ok ? std::string() : LastErrorText();
         series.line = FormatBytes(payload.size()) + " to " + target;
         if (!plan.series) {
@@ -249,16 +235,7 @@ int RunSend(int argc, char** argv) {
     const Plan plan = ReadPlan(args);
     support::InstallStopHandler();
     CVekSend sender;
-    if (!sender.InitInstance(plan.mode, plan.destination, plan.interfaceAddress)) {
-        const int libraryError = support::LastError();
-        const IPv4Address group = plan.mode == VEK_MODE_MULTICAST ? plan.destination : 0;
-        throw SetupError(
-            "could not set up a sender" + (plan.interfaceAddress
-                                               ? " on " + support::Dotted(plan.interfaceAddress)
-                                               : std::string()),
-            RetrySetup(plan.interfaceAddress, 0, group), plan.interfaceAddress, 0, group,
-            libraryError);
-    }
+    SetUpSender(sender, plan.target);
     const int status = SendAll(sender, plan);
     sender.ExitInstance();
     return status;

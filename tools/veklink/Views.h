@@ -11,11 +11,15 @@
 
 // One datagram as the listener's callback handed it over.
 struct Delivery {
-    std::chrono::system_clock::time_point time;
+    std::chrono::system_clock::time_point time;     // shown
+    std::chrono::steady_clock::time_point arrived;  // for measuring
     IPv4Address source;
     int port;
     int length;  // -1 for a failed receive
     std::string bytes;
+    // For echo: 0 once the datagram went back, else the platform's error for
+    // the reply that failed (-1 when it gave none).
+    int replyError;
 };
 
 enum class View { kText, kHex, kQuiet, kRaw, kJson };
