@@ -46,17 +46,17 @@ run() {
   sed -i 's/\r$//' "$work/$name.out" "$work/$name.err"
 }
 
-# start NAME ARGS...: "listen ARGS" in the background ($listener), returning
-# once it reports that it listens, on standard output or (--raw, --json)
-# standard error (false when it never does). $listen_tool, when set, is run
-# instead of the tool.
+# start NAME ARGS...: "listen ARGS" (or "$start_command ARGS") in the
+# background ($listener), returning once it reports that it listens, on
+# standard output or (--raw, --json) standard error (false when it never
+# does). $listen_tool, when set, is run instead of the tool.
 start() {
   local name=$1
   shift
-  timeout 30 "${runner[@]}" "${listen_tool:-$tool}" listen "$@" >"$work/$name.out" 2>"$work/$name.err" &
+  timeout 30 "${runner[@]}" "${listen_tool:-$tool}" "${start_command:-listen}" "$@" >"$work/$name.out" 2>"$work/$name.err" &
   listener=$!
   for _ in $(seq 100); do
-    grep -qs '^listening on' "$work/$name.out" "$work/$name.err" && return 0
+    grep -qsE '^(listening|echoing) on' "$work/$name.out" "$work/$name.err" && return 0
     kill -0 "$listener" 2>/dev/null || return 1
     sleep 0.1
   done
@@ -74,7 +74,7 @@ finish() {
 
 # The port a listener reports that it listens on.
 listening_port() {
-  sed -n 's/^listening on [0-9.]*:\([0-9]*\).*/\1/p' "$work/$1.out" "$work/$1.err" | tr -d '\r' | head -1
+  sed -En 's/^(listening|echoing) on [0-9.]*:([0-9]*).*/\2/p' "$work/$1.out" "$work/$1.err" | tr -d '\r' | head -1
 }
 
 # The "length|hex" of each datagram line of a --hex listener's output.

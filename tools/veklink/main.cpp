@@ -16,16 +16,24 @@ const char kHelp[] =
     "  send    send datagrams, unicast or to a multicast group\n"
     "  listen  print the datagrams arriving on a port\n"
     "  info    show the host's names, IPv4 interfaces and adapter addresses\n"
+    "  ping    probe a host or a multicast group: loss, duplicates, reordering and\n"
+    "          round-trip times per responder\n"
+    "  echo    return every datagram arriving on a port, for ping and UDP echo clients\n"
     "\n"
     "'veklink COMMAND --help' describes a command; 'veklink --version' prints the version.\n"
-    "exit status: 0 success, 2 bad usage, 3 network failure\n";
+    "exit status: 0 success (ping: a reply came back; 1 none did), 2 bad usage,\n"
+    "3 network failure\n";
 
 struct Command {
     const char* name;
     int (*run)(int argc, char** argv);
 };
 
-const Command kCommands[] = {{"send", RunSend}, {"listen", RunListen}, {"info", RunInfo}};
+const Command kCommands[] = {{"send", RunSend},
+                             {"listen", RunListen},
+                             {"info", RunInfo},
+                             {"ping", RunPing},
+                             {"echo", RunEcho}};
 
 }  // namespace
 
