@@ -20,6 +20,9 @@ report() {
   return 1
 }
 
+# skip DESCRIPTION WHY: the line of a check that cannot run here.
+skip() { echo "skip ${checks_prefix:-}$1 ($2)"; }
+
 # check DESCRIPTION COMMAND...: runs COMMAND, its output appended to
 # $checks_log (or dropped when that is not set), and reports its status.
 check() {
