@@ -197,17 +197,18 @@ ListenSpec ReadListenSpec(const Arguments& args) {
     const std::vector<std::string>& operands = args.Operands();
     if (operands.empty()) throw UsageError("missing PORT");
     if (operands.size() > 1) throw UsageError("too many operands");
-    ListenSpec spec;
-    spec.port = ParsePort(operands[0]);
-    if (args.Has("count")) spec.count = ParseNumber(args.Value("count"), "--count", 1, 1000000000);
-    if (args.Has("timeout")) spec.timeout = ParseSeconds(args.Value("timeout"), "--timeout");
+    ListenSpec listening;
+    listening.port = ParsePort(operands[0]);
+    if (args.Has("count"))
+        listening.count = ParseNumber(args.Value("count"), "--count", 1, 1000000000);
+    if (args.Has("timeout")) listening.timeout = ParseSeconds(args.Value("timeout"), "--timeout");
     if (args.Has("group")) {
-        spec.mode = VEK_MODE_MULTICAST;
-        spec.group = ResolveGroup(args.Value("group"));
+        listening.mode = VEK_MODE_MULTICAST;
+        listening.group = ResolveGroup(args.Value("group"));
     }
     if (args.Has("interface"))
-        spec.interfaceAddress = ResolveAddress(args.Value("interface"), "interface");
-    return spec;
+        listening.interfaceAddress = ResolveAddress(args.Value("interface"), "interface");
+    return listening;
 }
 
 SocketLayer::SocketLayer() {

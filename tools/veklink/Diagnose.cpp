@@ -120,24 +120,25 @@ void SetUpSender(CVekSend& sender, const Target& target) {
 // time that happens the tool picks again, this many times in all.
 const int kPicks = 10;
 
-int SetUpListener(CVekListen& listener, const ListenSpec& spec, ReceiveCallback callback,
+int SetUpListener(CVekListen& listener, const ListenSpec& listening, ReceiveCallback callback,
                   void* context) {
-    const IPv4Address local = spec.interfaceAddress;
+    const IPv4Address local = listening.interfaceAddress;
     for (int pick = 1;; ++pick) {
-        int port = spec.port;
-        if (spec.port == 0) {
+        int port = listening.port;
+        if (listening.port == 0) {
             SetupFailure failure;
             port = PickFreePort(local, &failure);
             if (port < 0)
                 throw SetupError("could not find a free port on " + support::Dotted(local), failure,
-                                 local, 0, spec.group, failure.error);
+                                 local, 0, listening.group, failure.error);
             HoldPickedPort(port);
         }
-        if (listener.Run(spec.mode, callback, port, local, spec.group, context)) return port;
+        if (listener.Run(listening.mode, callback, port, local, listening.group, context))
+            return port;
         const int libraryError = support::LastError();
-        const SetupFailure failure = RetrySetup(local, port, spec.group);
-        if (spec.port != 0 || !PortTaken(failure) || pick == kPicks)
+        const SetupFailure failure = RetrySetup(local, port, listening.group);
+        if (listening.port != 0 || !PortTaken(failure) || pick == kPicks)
             throw SetupError("could not listen on " + support::Endpoint(local, port), failure,
-                             local, port, spec.group, libraryError);
+                             local, port, listening.group, libraryError);
     }
 }

@@ -40,12 +40,12 @@ NetworkError SetupError(const std::string& context, const SetupFailure& failure,
 // Sets sender up for target; throws the SetupError of the step that failed.
 void SetUpSender(CVekSend& sender, const Target& target);
 
-// Runs listener as spec says, with callback and context, and returns its
-// port: spec's, or for port 0 a free one that it picks (and picks again,
-// up to ten times, when another program takes it before the listener binds
-// it), so that it can be shown. Throws the SetupError of the step that
-// failed.
-int SetUpListener(CVekListen& listener, const ListenSpec& spec, ReceiveCallback callback,
+// Runs listener on the port, interface and group that listening names, with
+// callback and context, and returns its port: that one, or for port 0 a free
+// one that it picks (and picks again, up to ten times, when another program
+// takes it before the listener binds it), so that it can be shown. Throws
+// the SetupError of the step that failed.
+int SetUpListener(CVekListen& listener, const ListenSpec& listening, ReceiveCallback callback,
                   void* context);
 
 #endif

@@ -144,22 +144,22 @@ int RunEcho(int argc, char** argv) {
                           {"quiet", false}});
     if (ShowHelp(args, kHelp)) return kExitOk;
     SocketLayer sockets;  // names are looked up with the socket layer started
-    const ListenSpec spec = ReadListenSpec(args);
+    const ListenSpec listening = ReadListenSpec(args);
     support::InstallStopHandler();
     Echoer echoer;
-    echoer.limit = spec.count;
+    echoer.limit = listening.count;
     Target from;
-    from.interfaceAddress = spec.interfaceAddress;
+    from.interfaceAddress = listening.interfaceAddress;
     SetUpSender(echoer.sender, from);
     CVekListen listener;
-    const int port = SetUpListener(listener, spec, EchoDatagram, &echoer);
-    std::printf("echoing on %s%s%s\n", support::Endpoint(spec.interfaceAddress, port).c_str(),
-                spec.group ? ", group " : "",
-                spec.group ? support::Dotted(spec.group).c_str() : "");
+    const int port = SetUpListener(listener, listening, EchoDatagram, &echoer);
+    std::printf("echoing on %s%s%s\n", support::Endpoint(listening.interfaceAddress, port).c_str(),
+                listening.group ? ", group " : "",
+                listening.group ? support::Dotted(listening.group).c_str() : "");
     std::fflush(stdout);
 
     EchoLog log(args.Has("quiet"));
-    const char* reason = Receive(echoer.inbox, spec, log);
+    const char* reason = Receive(echoer.inbox, listening, log);
     listener.Stop();
     echoer.Close();
     log.status.Clear();

@@ -61,25 +61,26 @@ void QueueDatagram(void* data, int length, void* context, unsigned long source, 
     static_cast<Inbox*>(context)->Put(data, length, source, sourcePort);
 }
 
-const char* Receive(Inbox& inbox, const ListenSpec& spec, DeliverySink& sink) {
+const char* Receive(Inbox& inbox, const ListenSpec& listening, DeliverySink& sink) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline =
-        Clock::now() +
-        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(spec.timeout));
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                           std::chrono::duration<double>(listening.timeout));
     unsigned long counted = 0;
     std::deque<Delivery> batch;
     for (;;) {
         sink.EndBatch();
         if (support::StopRequested()) return "interrupted";
-        if (spec.count && counted >= spec.count) return "--count reached";
+        if (listening.count && counted >= listening.count) return "--count reached";
         const Clock::time_point now = Clock::now();
-        if (spec.timeout > 0 && now >= deadline) return "--timeout reached";
+        if (listening.timeout > 0 && now >= deadline) return "--timeout reached";
         // Short waits keep Ctrl-C, the deadline and the status line responsive.
         Clock::time_point until = now + std::chrono::milliseconds(100);
-        if (spec.timeout > 0 && deadline < until) until = deadline;
+        if (listening.timeout > 0 && deadline < until) until = deadline;
         inbox.TakeUntil(until, &batch);
         if (batch.empty()) continue;
-        for (; !batch.empty() && !(spec.count && counted >= spec.count); batch.pop_front())
+        for (; !batch.empty() && !(listening.count && counted >= listening.count);
+             batch.pop_front())
             counted += sink.Take(batch.front());
         batch.clear();
         // Under a flood, taking each datagram as it comes would make the

@@ -49,9 +49,9 @@ protected:
     ~DeliverySink() = default;
 };
 
-// Hands what arrives to sink until Ctrl-C, spec.count counted deliveries or
-// spec.timeout seconds; returns which of them ended it.
-const char* Receive(Inbox& inbox, const ListenSpec& spec, DeliverySink& sink);
+// Hands what arrives to sink until Ctrl-C, listening.count counted deliveries or
+// listening.timeout seconds; returns which of them ended it.
+const char* Receive(Inbox& inbox, const ListenSpec& listening, DeliverySink& sink);
 
 // The callback that queues every delivery into the Inbox given as context.
 void QueueDatagram(void* data, int length, void* context, unsigned long source, int sourcePort);
