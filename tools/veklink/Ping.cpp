@@ -191,7 +191,7 @@ public:
         std::uint32_t sequence = 0;
         if (d.length < 0) {
             ++receiveFailures_;
-        } else if (!ReadSequence(d.bytes, &sequence) || sequence == 0 || sequence > sent_) {
+        } else if (!Answers(d.bytes, &sequence)) {
             ++strays_;
         } else {
             TakeReply(d, sequence);
@@ -247,6 +247,21 @@ private:
         header.sentNs = static_cast<std::uint64_t>(sentNs_[sequence]);
         header.replyPort = static_cast<std::uint16_t>(replyPort_);
         return header;
+    }
+
+    // The probe that bytes answer: the one its sequence number names, or,
+    // where that is damaged, the one whose send time it holds (send times
+    // only grow), so that a reply damaged in its header still counts as
+    // corrupted rather than as a stranger's.
+    bool Answers(const std::string& bytes, std::uint32_t* sequence) const {
+        if (ReadSequence(bytes, sequence) && *sequence >= 1 && *sequence <= sent_) return true;
+        std::uint64_t sentNs = 0;
+        if (!ReadSentTime(bytes, &sentNs)) return false;
+        const auto first = sentNs_.begin() + 1, last = first + static_cast<long>(sent_);
+        const auto found = std::lower_bound(first, last, static_cast<std::int64_t>(sentNs));
+        if (found == last || *found != static_cast<std::int64_t>(sentNs)) return false;
+        *sequence = static_cast<std::uint32_t>(found - sentNs_.begin());
+        return true;
     }
 
     // Intact when it holds exactly the probe of that sequence number: the

@@ -48,6 +48,12 @@ bool ReadSequence(const std::string& bytes, std::uint32_t* sequence) {
     return true;
 }
 
+bool ReadSentTime(const std::string& bytes, std::uint64_t* sentNs) {
+    if (bytes.size() < 16) return false;
+    *sentNs = GetBigEndian(bytes.data(), 8, 8);
+    return true;
+}
+
 bool IsProbe(const void* data, std::size_t size) {
     const char* bytes = static_cast<const char*>(data);
     return size >= kProbeHeaderSize && HasMagic(bytes, size) && GetBigEndian(bytes, 16, 2) != 0;

@@ -34,6 +34,9 @@ void WriteProbeHeader(const ProbeHeader& header, std::string* probe);
 // True when bytes start with "VKP1" and hold a sequence number, which goes
 // into *sequence.
 bool ReadSequence(const std::string& bytes, std::uint32_t* sequence);
+// True when bytes are long enough to hold a send time, which goes into
+// *sentNs.
+bool ReadSentTime(const std::string& bytes, std::uint64_t* sentNs);
 
 // True for a probe that a responder answers at its reply port: at least
 // kProbeHeaderSize bytes, "VKP1", and a reply port other than 0.
