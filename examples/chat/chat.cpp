@@ -86,7 +86,8 @@ static bool ReadLine(char* line, int capacity, int* length) {
 
 static bool ParsePort(const char* text, int* port) {
     *port = 0;
-    for (; *text >= '0' && *text <= '9' && *port <= 65535; ++text) *port = *port * 10 + (*text - '0');
+    for (; *text >= '0' && *text <= '9' && *port <= 65535; ++text)
+        *port = *port * 10 + (*text - '0');
     return *text == '\0' && *port <= 65535;
 }
 
