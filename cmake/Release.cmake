@@ -91,3 +91,10 @@ endforeach()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/README.txt.in README.txt @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt CHANGELOG.md DESTINATION .)
 install(FILES LICENSE DESTINATION . RENAME LICENSE.txt)
+# The guide, one page per task: share/doc/VekLink in the Linux archive, doc
+# in the zips.
+if(WIN32)
+  install(DIRECTORY docs/ DESTINATION doc)
+else()
+  install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/VekLink)
+endif()
