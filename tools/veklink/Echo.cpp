@@ -146,7 +146,7 @@ int RunEcho(int argc, char** argv) {
     SocketLayer sockets;  // names are looked up with the socket layer started
     const ListenSpec listening = ReadListenSpec(args);
     support::InstallStopHandler();
-    Echoer echoer;
+    Echoer& echoer = KeptToTheEnd<Echoer>();
     echoer.limit = listening.count;
     Target from;
     from.interfaceAddress = listening.interfaceAddress;

@@ -53,6 +53,14 @@ protected:
 // listening.timeout seconds; returns which of them ended it.
 const char* Receive(Inbox& inbox, const ListenSpec& listening, DeliverySink& sink);
 
+// A callback's context for the rest of the process: Stop lets a callback
+// that outlives its wait (a flood keeps the receive thread delivering for
+// the whole second) run to its end, so what it touches is never freed.
+template <typename T>
+T& KeptToTheEnd() {
+    return *new T();
+}
+
 // The callback that queues every delivery into the Inbox given as context.
 void QueueDatagram(void* data, int length, void* context, unsigned long source, int sourcePort);
 

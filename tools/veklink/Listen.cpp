@@ -143,7 +143,7 @@ int RunListen(int argc, char** argv) {
     Sinks sinks(options.view, options.group ? options.group : options.interfaceAddress);
     if (!options.pcapPath.empty()) sinks.capture.reset(new PcapWriter(options.pcapPath));
     support::InstallStopHandler();
-    Inbox inbox;
+    Inbox& inbox = KeptToTheEnd<Inbox>();
     CVekListen listener;
     sinks.port = SetUpListener(listener, options, QueueDatagram, &inbox);
     std::fprintf(report, "listening on %s%s%s\n",
@@ -154,7 +154,6 @@ int RunListen(int argc, char** argv) {
 
     sinks.start = Clock::now();
     const char* reason = Receive(inbox, options, sinks);
-    // After Stop the receive thread touches nothing of ours, so inbox can go.
     listener.Stop();
     sinks.status.Clear();
     std::fflush(stdout);

@@ -403,7 +403,7 @@ int RunPing(int argc, char** argv) {
     SocketLayer sockets;  // names are looked up with the socket layer started
     const Plan plan = ReadPlan(args);
     support::InstallStopHandler();
-    Inbox inbox;
+    Inbox& inbox = KeptToTheEnd<Inbox>();
     CVekListen listener;
     // Replies come back unicast: a listener on a free port of all interfaces.
     const int replyPort = SetUpListener(listener, ListenSpec(), QueueDatagram, &inbox);
