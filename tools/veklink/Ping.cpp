@@ -209,7 +209,6 @@ public:
                      " answered, " + Counted(responders_.size(), "responder"));
     }
 
-    unsigned long Sent() const { return sent_; }
     bool AllAnswered() const { return answeredCount_ == sent_; }
 
     // The summaries; returns the exit status.
