@@ -242,6 +242,10 @@ public:
      * first datagram, without a call; the listener stays running until Stop.
      * A failed wait on the receive thread is tried again after a pause that
      * grows from 1 to 100 ms, during which Stop still ends the thread at once.
+     * So is a check of the callback that cannot be made (natively: the
+     * process's mappings could not be read): the datagram waits for it, and
+     * is dropped only once Stop's wait is over; an address never shown to be
+     * code is never called.
      * Needs VekInitInstance. Returns 1; 0 when the listener is already
      * running or anything fails (a receive thread that cannot be started
      * included), with nothing left open and the recorded fields unchanged.

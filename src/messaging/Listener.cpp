@@ -111,21 +111,28 @@ ListenEndpoint* AsListenEndpoint(CUdpEndpoint* endpoint) {
     return static_cast<ListenEndpoint*>(endpoint);
 }
 
+enum Callable { kCode, kNotCode, kUnknown };
+
 // Code means a readable address (IsBadCodePtr, which also rejects null) on a
-// page that may be executed: IsBadCodePtr alone accepts data on Windows.
-bool IsCallable(ReceiveCallback callback) {
+// page that may be executed: IsBadCodePtr alone accepts data on Windows. The
+// page is asked about first: a query that fails other than for an address
+// outside the process (natively: the mappings could not be read, a transient
+// failure) proves nothing either way.
+Callable CheckCallable(ReceiveCallback callback) {
     // Through the generic function pointer type, which any function pointer
     // converts to without a warning.
     typedef void (*AnyFunction)();
     const FARPROC code = reinterpret_cast<FARPROC>(reinterpret_cast<AnyFunction>(callback));
-    if (IsBadCodePtr(code)) return false;
+    if (!code) return kNotCode;
     MEMORY_BASIC_INFORMATION page;
     if (VirtualQuery(reinterpret_cast<void*>(code), &page, sizeof page) != sizeof page)
-        return false;
+        return GetLastError() == ERROR_INVALID_PARAMETER ? kNotCode : kUnknown;
     const DWORD executable =
         PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
-    return page.State == MEM_COMMIT && (page.Protect & executable) &&
-           !(page.Protect & (PAGE_GUARD | PAGE_NOACCESS));
+    if (page.State != MEM_COMMIT || !(page.Protect & executable) ||
+        (page.Protect & (PAGE_GUARD | PAGE_NOACCESS)))
+        return kNotCode;
+    return IsBadCodePtr(code) ? kNotCode : kCode;
 }
 
 enum Wake { kNetwork, kStopping };
@@ -181,18 +188,26 @@ Received ReceiveOne(CUdpEndpoint* endpoint, char* buffer, Datagram* got) {
 }
 
 // Hands one datagram to the listener's callback, unless Stop's wait is over
-// or the callback is not code; false ends the thread. The buffer is cleared
-// after every delivery, so it is all zeros whenever a datagram arrives
-// without a clear between the wake-up and the receive.
+// or the callback is not code; false ends the thread. A check that could not
+// tell is made again after a pause, as a failed wait is: the datagram waits
+// for it, and is dropped only when Stop's wait ends first (while Stop waits,
+// the pauses are slept, as the stop event no longer holds them). The buffer
+// is cleared after every delivery, so it is all zeros whenever a datagram
+// arrives without a clear between the wake-up and the receive.
 bool Deliver(const CVekListen& listener, ListenEndpoint* own, char* buffer, const Datagram& got) {
-    if (!own->BeginDecision()) return false;
-    const ReceiveCallback deliver = listener.callback;
-    void* const context = listener.context;
-    const bool callable = IsCallable(deliver);
-    if (!own->EndDecision() || !callable) return false;
-    deliver(buffer, got.length, context, got.sourceAddress, got.sourcePort);
-    memset(buffer, 0, VEK_RECEIVE_BUFFER_SIZE);
-    return true;
+    for (DWORD pause = 1;;) {
+        if (!own->BeginDecision()) return false;
+        const ReceiveCallback deliver = listener.callback;
+        void* const context = listener.context;
+        const Callable callable = CheckCallable(deliver);
+        if (!own->EndDecision() || callable == kNotCode) return false;
+        if (callable == kCode) {
+            deliver(buffer, got.length, context, got.sourceAddress, got.sourcePort);
+            memset(buffer, 0, VEK_RECEIVE_BUFFER_SIZE);
+            return true;
+        }
+        if (PauseUntilStop(own->stopEvent, &pause)) Sleep(pause);
+    }
 }
 
 // Delivers everything queued, one datagram per callback, before the thread

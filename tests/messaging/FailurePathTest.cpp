@@ -141,6 +141,38 @@ TEST_F(FailurePath, AWaitThatKeepsFailingStillEndsWithinStopsWait) {
     ExpectReleased();
 }
 
+// The check that the callback is code cannot read the mappings (EIO here;
+// ENOMEM is what a loaded kernel gives): it is made again after a growing
+// pause, and the datagram is delivered once it succeeds. Should it never
+// succeed, the datagram waits until Stop's wait is over, and is then dropped.
+TEST_F(FailurePath, ACodeCheckThatCannotReadTheMappingsIsRetriedAndNeverCallsUnchecked) {
+    const struct {
+        const char* name;
+        int failures, delivered;
+    } cases[] = {{"five times", 5, 1}, {"for good", faults::kEveryLater, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            Recorder checked;
+            CVekListen listener;
+            ASSERT_EQ(1, listener.Run(VEK_MODE_UNICAST, Record, port, 0, 0, &checked));
+            for (int i = 0; i < 300 && !faults::InsidePoll(); ++i) test::SleepMs(10);
+            faults::Fail(faults::kPread, 1, c.failures, faults::kOtherThreads, EIO);
+            ASSERT_TRUE(peer.SendTo("checked", loopback, port));
+            ASSERT_TRUE(WaitFailures(c.delivered ? 5 : 8)) << "the check is not made again";
+            if (c.delivered) ASSERT_TRUE(checked.WaitFor(1)) << "the datagram was lost";
+            ASSERT_TRUE(Stops(&listener));
+            EXPECT_EQ(c.delivered, checked.started);
+            if (!c.delivered) EXPECT_GE(faults::Paused().total, 127) << "the retries spin";
+            faults::Stop();
+        }
+        // Past Stop's wait the thread ends at its next retry, and lets go of
+        // the socket then.
+        for (int i = 0; i < 300 && !test::Peer("0.0.0.0", port).Valid(); ++i) test::SleepMs(10);
+        ExpectReleased();
+    }
+}
+
 // Stop cannot signal, with the thread in its wait, or held in a callback
 // with a datagram queued behind it: Stop ends the thread some other way, and
 // nothing more is delivered. A signal refused once is tried again, and the

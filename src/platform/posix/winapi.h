@@ -107,7 +107,11 @@ BOOL CloseHandle(HANDLE thread);
 void Sleep(DWORD milliseconds);
 
 // Memory tests, read from the process's mappings: they never fault. Mappings
-// that cannot be read make VirtualQuery fail and the other two report bad.
+// that cannot be read make VirtualQuery fail, with the error of that read
+// (never ERROR_INVALID_PARAMETER, which Windows gives for an address outside
+// the process's range), and the other two report bad.
+constexpr DWORD ERROR_INVALID_PARAMETER = EINVAL;
+inline DWORD GetLastError() { return static_cast<DWORD>(errno); }
 BOOL IsBadCodePtr(FARPROC code);
 size_t VirtualQuery(const void* address, MEMORY_BASIC_INFORMATION* info, size_t size);
 BOOL IsBadWritePtr(void* address, UINT_PTR size);
