@@ -297,8 +297,22 @@ int CVekListen::Run(unsigned long newMode, ReceiveCallback newCallback, int newP
     return 1;
 }
 
+// Any address inside the library names it to GetModuleHandleExW.
+const char kInThisLibrary = 0;
+
+// The receive thread keeps the library loaded while it runs: a host may
+// unload the library (with the plugin that used it) as soon as Stop has
+// returned, while a callback that outlived Stop's wait has yet to return
+// into it. The reference is taken before the thread marks itself started,
+// so before Stop can return, and given back by the call that ends the
+// thread, so that no code of the library runs after it.
 unsigned long VEK_THREAD_ENTRY CVekListen::InitThreadProc(void* listener) {
-    return listener ? static_cast<CVekListen*>(listener)->ThreadProc() : 0;
+    HMODULE library = nullptr;
+    const BOOL held = GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                                         reinterpret_cast<LPCWSTR>(&kInThisLibrary), &library);
+    const unsigned long result = listener ? static_cast<CVekListen*>(listener)->ThreadProc() : 0;
+    if (held) FreeLibraryAndExitThread(library, result);
+    return result;
 }
 
 unsigned long CVekListen::ThreadProc() {
