@@ -35,7 +35,9 @@ lan_start() {
   local host=$1 prefix=()
   shift
   if [ -n "${WINEPREFIX:-}" ]; then
-    [ -d "$WINEPREFIX.host$host" ] || cp -a "$WINEPREFIX" "$WINEPREFIX.host$host"
+    # Copied while the prefix's own server runs: its registry as last saved.
+    [ -d "$WINEPREFIX.host$host" ] ||
+      "$(dirname "${BASH_SOURCE[0]}")/copy-wine-prefix" "$WINEPREFIX" "$WINEPREFIX.host$host"
     prefix=(env WINEPREFIX="$WINEPREFIX.host$host")
   fi
   nsenter -t "${lan_hosts[host - 1]}" -n "${prefix[@]}" "$@" &
