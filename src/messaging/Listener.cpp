@@ -51,8 +51,25 @@ private:
     unsigned word_ = 2 * kReference;
 };
 
+// Any address inside the library names it to GetModuleHandleExW.
+const char kInThisLibrary = 0;
+
 class ListenEndpoint : public CUdpEndpoint {
 public:
+    // A reference on the library for the receive thread; none natively,
+    // where the library is never unloaded (library_ then stays null).
+    void HoldLibrary() {
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                           reinterpret_cast<LPCWSTR>(&kInThisLibrary), &library_);
+    }
+    // Hands the reference over, to the thread that ends with it or to a Run
+    // whose thread never ran.
+    HMODULE TakeLibrary() {
+        const HMODULE held = library_;
+        library_ = nullptr;
+        return held;
+    }
+
     // Both parties hold a reference; the last to let go releases the endpoint.
     void LetGo() {
         if (handoff.FetchSub(kReference) / kReference == 1) ReleaseEndpoint(this);
@@ -105,6 +122,7 @@ public:
 
 private:
     HandoffWord handoff;
+    HMODULE library_ = nullptr;
 };
 
 ListenEndpoint* AsListenEndpoint(CUdpEndpoint* endpoint) {
@@ -272,6 +290,7 @@ int CVekListen::Run(unsigned long newMode, ReceiveCallback newCallback, int newP
         ReleaseEndpoint(created);
         return 0;
     }
+    created->HoldLibrary();
     // Every field is set before the thread runs: its callback may call Stop.
     // A copy keeps what a failed resume must put back.
     const CVekListen recorded(*this);
@@ -288,6 +307,7 @@ int CVekListen::Run(unsigned long newMode, ReceiveCallback newCallback, int newP
         // it on Windows, so it is ended first.
         TerminateThread(started, 0);
         CloseHandle(started);
+        if (const HMODULE library = created->TakeLibrary()) FreeLibrary(library);
         endpoint = nullptr;
         thread = nullptr;
         *this = recorded;
@@ -297,21 +317,20 @@ int CVekListen::Run(unsigned long newMode, ReceiveCallback newCallback, int newP
     return 1;
 }
 
-// Any address inside the library names it to GetModuleHandleExW.
-const char kInThisLibrary = 0;
-
 // The receive thread keeps the library loaded while it runs: a host may
 // unload the library (with the plugin that used it) as soon as Stop has
 // returned, while a callback that outlived Stop's wait has yet to return
-// into it. The reference is taken before the thread marks itself started,
-// so before Stop can return, and given back by the call that ends the
-// thread, so that no code of the library runs after it.
+// into it. Run takes the reference before the thread runs; the thread gives
+// it back by the call that ends it, so that no code of the library runs
+// after. A host that calls InitThreadProc itself, on an idle listener, gets
+// its result back as from any function.
 unsigned long VEK_THREAD_ENTRY CVekListen::InitThreadProc(void* listener) {
-    HMODULE library = nullptr;
-    const BOOL held = GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                                         reinterpret_cast<LPCWSTR>(&kInThisLibrary), &library);
-    const unsigned long result = listener ? static_cast<CVekListen*>(listener)->ThreadProc() : 0;
-    if (held) FreeLibraryAndExitThread(library, result);
+    CVekListen* const self = static_cast<CVekListen*>(listener);
+    // Taken before the loop, which may end with the endpoint released.
+    const HMODULE library =
+        self && self->endpoint ? AsListenEndpoint(self->endpoint)->TakeLibrary() : nullptr;
+    const unsigned long result = self ? self->ThreadProc() : 0;
+    if (library) FreeLibraryAndExitThread(library, result);
     return result;
 }
 

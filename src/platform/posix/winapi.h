@@ -118,8 +118,8 @@ BOOL IsBadWritePtr(void* address, UINT_PTR size);
 
 // The library is linked with -z nodelete and never unloaded, so a thread
 // has nothing to hold it by: GetModuleHandleExW takes no reference and says
-// so, and FreeLibraryAndExitThread, which only a reference leads to, is
-// never reached.
+// so, and FreeLibrary and FreeLibraryAndExitThread, which only a reference
+// leads to, are never reached.
 typedef void* HMODULE;
 typedef const wchar_t* LPCWSTR;
 constexpr DWORD GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS = 4;
@@ -127,6 +127,7 @@ inline BOOL GetModuleHandleExW(DWORD, LPCWSTR, HMODULE* module) {
     *module = nullptr;
     return FALSE;
 }
+inline BOOL FreeLibrary(HMODULE) { return TRUE; }
 inline void FreeLibraryAndExitThread(HMODULE, DWORD) {}
 
 // Writes nothing when the name and its terminator do not fit, as Windows.
