@@ -131,11 +131,11 @@ ListenEndpoint* AsListenEndpoint(CUdpEndpoint* endpoint) {
 
 enum Callable { kCode, kNotCode, kUnknown };
 
-// Code means a readable address (IsBadCodePtr, which also rejects null) on a
-// page that may be executed: IsBadCodePtr alone accepts data on Windows. The
-// page is asked about first: a query that fails other than for an address
-// outside the process (natively: the mappings could not be read, a transient
-// failure) proves nothing either way.
+// Code means a readable address (IsBadCodePtr) on a page that may be
+// executed: IsBadCodePtr alone accepts data on Windows. Null is not code.
+// The page is asked about first: a query that fails other than for an
+// address outside the process (natively: the mappings could not be read, a
+// transient failure) proves nothing either way.
 Callable CheckCallable(ReceiveCallback callback) {
     // Through the generic function pointer type, which any function pointer
     // converts to without a warning.
