@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-Arguments::Arguments(int argc, char** argv, std::initializer_list<OptionSpec> options) {
+Arguments::Arguments(int argc, char** argv, const OptionTable& options) {
     bool optionsEnded = false;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -25,8 +25,7 @@ Arguments::Arguments(int argc, char** argv, std::initializer_list<OptionSpec> op
     }
 }
 
-void Arguments::TakeOption(int argc, char** argv, int* i,
-                           std::initializer_list<OptionSpec> options) {
+void Arguments::TakeOption(int argc, char** argv, int* i, const OptionTable& options) {
     const std::string arg = argv[*i];
     const std::size_t equals = arg.find('=');
     const std::string name = arg.substr(0, equals);

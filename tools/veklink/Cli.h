@@ -6,7 +6,6 @@
 
 #include "VekLink.h"
 
-#include <initializer_list>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -32,6 +31,9 @@ struct OptionSpec {
     const char* name;  // without the leading "--"
     bool takesValue;
 };
+// A command's options: each command has one table, which reading its
+// arguments and checking them alone (tests/fuzz) both use.
+using OptionTable = std::vector<OptionSpec>;
 
 // One command's arguments: "--name value", "--name=value" and flags from the
 // command's own table, in any order among the operands. "--" ends the
@@ -39,7 +41,7 @@ struct OptionSpec {
 // so that a bad port reads as a bad port and not as an unknown option.
 class Arguments {
 public:
-    Arguments(int argc, char** argv, std::initializer_list<OptionSpec> options);
+    Arguments(int argc, char** argv, const OptionTable& options);
 
     bool WantsHelp() const { return help_; }
     bool Has(const std::string& name) const { return values_.count(name) != 0; }
@@ -48,7 +50,7 @@ public:
 
 private:
     // Takes the option at argv[*i] (and its value, moving *i past it).
-    void TakeOption(int argc, char** argv, int* i, std::initializer_list<OptionSpec> options);
+    void TakeOption(int argc, char** argv, int* i, const OptionTable& options);
 
     bool help_ = false;
     std::map<std::string, std::string> values_;

@@ -2,6 +2,7 @@
 // at once through a CVekSend, so that the main thread's pace never adds to a
 // prober's round trip, and queues what it did for the main thread to print.
 #include "Cli.h"
+#include "Commands.h"
 #include "Diagnose.h"
 #include "Inbox.h"
 #include "Probe.h"
@@ -135,16 +136,21 @@ struct EchoLog : DeliverySink {
 
 }  // namespace
 
+const OptionTable kEchoOptions = {
+    {"group", true}, {"interface", true}, {"count", true}, {"timeout", true}, {"quiet", false}};
+
+EchoPlan ReadEchoPlan(const Arguments& args) {
+    EchoPlan plan;
+    static_cast<ListenSpec&>(plan) = ReadListenSpec(args);
+    plan.quiet = args.Has("quiet");
+    return plan;
+}
+
 int RunEcho(int argc, char** argv) {
-    const Arguments args(argc, argv,
-                         {{"group", true},
-                          {"interface", true},
-                          {"count", true},
-                          {"timeout", true},
-                          {"quiet", false}});
+    const Arguments args(argc, argv, kEchoOptions);
     if (ShowHelp(args, kHelp)) return kExitOk;
     SocketLayer sockets;  // names are looked up with the socket layer started
-    const ListenSpec listening = ReadListenSpec(args);
+    const EchoPlan listening = ReadEchoPlan(args);
     support::InstallStopHandler();
     Echoer& echoer = KeptToTheEnd<Echoer>();
     echoer.limit = listening.count;
@@ -158,7 +164,7 @@ int RunEcho(int argc, char** argv) {
                 listening.group ? support::Dotted(listening.group).c_str() : "");
     std::fflush(stdout);
 
-    EchoLog log(args.Has("quiet"));
+    EchoLog log(listening.quiet);
     const char* reason = Receive(echoer.inbox, listening, log);
     listener.Stop();
     echoer.Close();

@@ -2,6 +2,7 @@
 // the header documents (two calls where it takes two), with the names the
 // platform gives the interfaces beside each address and adapter.
 #include "Cli.h"
+#include "Commands.h"
 #include "support.h"
 
 #include <cstdint>
@@ -210,18 +211,27 @@ void PrintJson(const Report& report) {
 
 }  // namespace
 
-int RunInfo(int argc, char** argv) {
-    const Arguments args(argc, argv, {{"json", false}});
-    if (ShowHelp(args, kHelp)) return kExitOk;
+const OptionTable kInfoOptions = {{"json", false}};
+
+InfoPlan ReadInfoPlan(const Arguments& args) {
     if (!args.Operands().empty())
         throw UsageError("unexpected operand '" + args.Operands()[0] + "'");
+    InfoPlan plan;
+    plan.json = args.Has("json");
+    return plan;
+}
+
+int RunInfo(int argc, char** argv) {
+    const Arguments args(argc, argv, kInfoOptions);
+    if (ShowHelp(args, kHelp)) return kExitOk;
+    const InfoPlan plan = ReadInfoPlan(args);
     SocketLayer sockets;
     const Interfaces known = support::ListInterfaces();
     Report report;
     ReadNames(report);
     ReadInterfaces(report, known);
     ReadAdapters(report, known);
-    if (args.Has("json"))
+    if (plan.json)
         PrintJson(report);
     else
         PrintText(report);

@@ -1,6 +1,7 @@
 // veklink listen: a CVekListen whose callback only queues what arrives; the
 // main thread prints, counts and decides when to stop.
 #include "Cli.h"
+#include "Commands.h"
 #include "Diagnose.h"
 #include "Inbox.h"
 #include "Pcap.h"
@@ -44,22 +45,6 @@ const char kHelp[] =
     "or could not write the capture\n";
 
 using Clock = std::chrono::steady_clock;
-
-struct Options : ListenSpec {
-    View view = View::kText;
-    std::string pcapPath;  // empty: no capture
-};
-
-Options ReadOptions(const Arguments& args) {
-    Options options;
-    static_cast<ListenSpec&>(options) = ReadListenSpec(args);
-    options.view = ReadView(args);
-    if (args.Has("pcap")) {
-        options.pcapPath = args.Value("pcap");
-        if (options.pcapPath.empty()) throw UsageError("--pcap needs a file name");
-    }
-    return options;
-}
 
 struct Totals {
     unsigned long datagrams = 0;
@@ -122,20 +107,26 @@ void Summarize(std::FILE* report, const Sinks& sinks, unsigned long dropped, con
 
 }  // namespace
 
+const OptionTable kListenOptions = {{"group", true},   {"interface", true}, {"count", true},
+                                    {"timeout", true}, {"pcap", true},      {"hex", false},
+                                    {"quiet", false},  {"raw", false},      {"json", false}};
+
+ListenPlan ReadListenPlan(const Arguments& args) {
+    ListenPlan plan;
+    static_cast<ListenSpec&>(plan) = ReadListenSpec(args);
+    plan.view = ReadView(args);
+    if (args.Has("pcap")) {
+        plan.pcapPath = args.Value("pcap");
+        if (plan.pcapPath.empty()) throw UsageError("--pcap needs a file name");
+    }
+    return plan;
+}
+
 int RunListen(int argc, char** argv) {
-    const Arguments args(argc, argv,
-                         {{"group", true},
-                          {"interface", true},
-                          {"count", true},
-                          {"timeout", true},
-                          {"pcap", true},
-                          {"hex", false},
-                          {"quiet", false},
-                          {"raw", false},
-                          {"json", false}});
+    const Arguments args(argc, argv, kListenOptions);
     if (ShowHelp(args, kHelp)) return kExitOk;
     SocketLayer sockets;  // names are looked up with the socket layer started
-    const Options options = ReadOptions(args);
+    const ListenPlan options = ReadListenPlan(args);
     // Standard output carries only the data with --raw and --json.
     std::FILE* const report =
         options.view == View::kRaw || options.view == View::kJson ? stderr : stdout;

@@ -2,6 +2,7 @@
 // through a CVekListen on a port of the prober's own, and per responder the
 // loss, duplicates, reordering, corruption and round-trip times.
 #include "Cli.h"
+#include "Commands.h"
 #include "Diagnose.h"
 #include "Inbox.h"
 #include "Probe.h"
@@ -65,37 +66,6 @@ using Clock = std::chrono::steady_clock;
 
 // A run's probes are numbered and timed in memory: 8 bytes each.
 const unsigned long kMaxProbes = 1000000;
-
-struct Plan {
-    Target target;
-    PortNumber port = 0;
-    unsigned long count = 10;
-    unsigned long interval = 1000;  // milliseconds
-    std::size_t size = 64;
-    double wait = 1;  // seconds after the last probe
-    bool json = false, histogram = false, quiet = false;
-};
-
-Plan ReadPlan(const Arguments& args) {
-    const std::vector<std::string>& operands = args.Operands();
-    if (operands.size() < 2)
-        throw UsageError(operands.empty() ? "missing ADDRESS and PORT" : "missing PORT");
-    if (operands.size() > 2) throw UsageError("too many operands");
-    Plan plan;
-    plan.port = ParsePort(operands[1]);
-    if (args.Has("count")) plan.count = ParseNumber(args.Value("count"), "--count", 1, kMaxProbes);
-    if (args.Has("interval"))
-        plan.interval = ParseNumber(args.Value("interval"), "--interval", 0, 3600000);
-    if (args.Has("size"))
-        plan.size = ParseNumber(args.Value("size"), "--size", kProbeHeaderSize, kMaxDatagram);
-    if (args.Has("wait")) plan.wait = ParseSeconds(args.Value("wait"), "--wait", true);
-    plan.json = args.Has("json");
-    plan.quiet = args.Has("quiet");
-    plan.histogram = args.Has("histogram");
-    if (plan.json && plan.quiet) throw UsageError("give only one of --json or --quiet");
-    plan.target = ReadTarget(args, operands[0]);
-    return plan;
-}
 
 std::int64_t Nanoseconds(Clock::time_point t) {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
@@ -166,7 +136,7 @@ std::uint32_t SortKey(IPv4Address address) {
 
 class Prober : public DeliverySink {
 public:
-    Prober(const Plan& plan, int replyPort)
+    Prober(const PingPlan& plan, int replyPort)
         : plan_(plan), replyPort_(replyPort), probe_(MakeProbe(ProbeHeader(), plan.size)),
           sentNs_(plan.count + 1, 0), anyAnswered_(plan.count + 1, false),
           report_(plan.json ? stderr : stdout), live_(status_.Live() && !plan.json) {}
@@ -359,7 +329,7 @@ private:
         if (n) std::fprintf(report_, "--- %s: %lu\n", what.c_str(), n);
     }
 
-    const Plan& plan_;
+    const PingPlan& plan_;
     const int replyPort_;
     std::string probe_;                 // the probe last sent; the filler of all
     std::vector<std::int64_t> sentNs_;  // by sequence number
@@ -387,20 +357,36 @@ void TakeUntil(Inbox& inbox, Prober& prober, Clock::time_point deadline) {
 
 }  // namespace
 
+const OptionTable kPingOptions = {{"count", true},      {"interval", true}, {"size", true},
+                                  {"wait", true},       {"group", true},    {"interface", true},
+                                  {"histogram", false}, {"json", false},    {"quiet", false}};
+
+PingPlan ReadPingPlan(const Arguments& args) {
+    const std::vector<std::string>& operands = args.Operands();
+    if (operands.size() < 2)
+        throw UsageError(operands.empty() ? "missing ADDRESS and PORT" : "missing PORT");
+    if (operands.size() > 2) throw UsageError("too many operands");
+    PingPlan plan;
+    plan.port = ParsePort(operands[1]);
+    if (args.Has("count")) plan.count = ParseNumber(args.Value("count"), "--count", 1, kMaxProbes);
+    if (args.Has("interval"))
+        plan.interval = ParseNumber(args.Value("interval"), "--interval", 0, 3600000);
+    if (args.Has("size"))
+        plan.size = ParseNumber(args.Value("size"), "--size", kProbeHeaderSize, kMaxDatagram);
+    if (args.Has("wait")) plan.wait = ParseSeconds(args.Value("wait"), "--wait", true);
+    plan.json = args.Has("json");
+    plan.quiet = args.Has("quiet");
+    plan.histogram = args.Has("histogram");
+    if (plan.json && plan.quiet) throw UsageError("give only one of --json or --quiet");
+    plan.target = ReadTarget(args, operands[0]);
+    return plan;
+}
+
 int RunPing(int argc, char** argv) {
-    const Arguments args(argc, argv,
-                         {{"count", true},
-                          {"interval", true},
-                          {"size", true},
-                          {"wait", true},
-                          {"group", true},
-                          {"interface", true},
-                          {"histogram", false},
-                          {"json", false},
-                          {"quiet", false}});
+    const Arguments args(argc, argv, kPingOptions);
     if (ShowHelp(args, kHelp)) return kExitOk;
     SocketLayer sockets;  // names are looked up with the socket layer started
-    const Plan plan = ReadPlan(args);
+    const PingPlan plan = ReadPingPlan(args);
     support::InstallStopHandler();
     Inbox& inbox = KeptToTheEnd<Inbox>();
     CVekListen listener;

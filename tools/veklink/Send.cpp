@@ -1,6 +1,7 @@
 // veklink send: one datagram, a counted series, or one datagram per line of
 // standard input, through one CVekSend.
 #include "Cli.h"
+#include "Commands.h"
 #include "Diagnose.h"
 #include "Status.h"
 #include "support.h"
@@ -36,16 +37,6 @@ const char kHelp[] =
     "  --interval MS    wait MS milliseconds between datagrams (default 0)\n"
     "\n"
     "exit status: 0 all sent, 2 bad usage, 3 set-up failed or a datagram was refused\n";
-
-struct Plan {
-    Target target;
-    PortNumber port = 0;
-    std::string payload;
-    bool fromInput = false;      // "-": one datagram per line of standard input
-    bool series = false;         // progress lines and a summary
-    unsigned long count = 1;     // datagrams, or with "-" the most lines to send
-    unsigned long interval = 0;  // milliseconds between datagrams
-};
 
 std::string HexBytes(const std::string& hex) {
     std::string bytes;
@@ -89,50 +80,62 @@ std::string ReadFile(const std::string& path) {
 
 const char kOnePayload[] = "give only one of --size, --hex, --file, --stdin-binary, MESSAGE or -";
 
-std::string Payload(const Arguments& args, const std::vector<std::string>& operands) {
+// The payload the arguments give, or where the run is to read it from.
+void ReadPayload(const Arguments& args, const std::vector<std::string>& operands, SendPlan* plan) {
     const int given = (operands.size() == 3) + args.Has("size") + args.Has("hex") +
                       args.Has("file") + args.Has("stdin-binary");
     if (given > 1) throw UsageError(kOnePayload);
-    std::string payload;
     if (args.Has("size")) {
         const unsigned long size = ParseNumber(args.Value("size"), "--size", 0, kMaxDatagram);
-        for (unsigned long i = 0; i < size; ++i) payload += static_cast<char>('a' + i % 26);
+        for (unsigned long i = 0; i < size; ++i) plan->payload += static_cast<char>('a' + i % 26);
     } else if (args.Has("hex")) {
-        payload = HexBytes(args.Value("hex"));
+        plan->payload = HexBytes(args.Value("hex"));
     } else if (args.Has("file")) {
-        payload = ReadFile(args.Value("file"));
+        plan->source = PayloadSource::kFile;
+        plan->file = args.Value("file");
     } else if (args.Has("stdin-binary")) {
-        payload = ReadDatagram(stdin, "standard input");
+        plan->source = PayloadSource::kBinaryInput;
     } else if (operands.size() == 3) {
-        payload = operands[0];
+        plan->payload = operands[0];
     }
-    if (payload.size() > kMaxDatagram)
-        throw UsageError("a payload of " + std::to_string(payload.size()) + " bytes is above " +
-                         std::to_string(kMaxDatagram) + ", the most one IPv4 datagram holds");
-    return payload;
+    if (plan->payload.size() > kMaxDatagram)
+        throw UsageError("a payload of " + std::to_string(plan->payload.size()) +
+                         " bytes is above " + std::to_string(kMaxDatagram) +
+                         ", the most one IPv4 datagram holds");
 }
 
-Plan ReadPlan(const Arguments& args) {
+}  // namespace
+
+const OptionTable kSendOptions = {{"group", true},    {"interface", true},    {"count", true},
+                                  {"interval", true}, {"size", true},         {"hex", true},
+                                  {"file", true},     {"stdin-binary", false}};
+
+SendPlan ReadSendPlan(const Arguments& args) {
     const std::vector<std::string>& operands = args.Operands();
     if (operands.size() < 2)
         throw UsageError(operands.empty() ? "missing ADDRESS and PORT" : "missing PORT");
     if (operands.size() > 3)
         throw UsageError("too many operands (a MESSAGE with spaces needs quotes)");
-    Plan plan;
+    SendPlan plan;
     plan.port = ParsePort(operands.back());
-    plan.fromInput = operands.size() == 3 && operands[0] == "-";
-    if (plan.fromInput &&
+    const bool fromLines = operands.size() == 3 && operands[0] == "-";
+    if (fromLines &&
         (args.Has("size") || args.Has("hex") || args.Has("file") || args.Has("stdin-binary")))
         throw UsageError(kOnePayload);
-    plan.series = plan.fromInput || args.Has("count");
+    plan.series = fromLines || args.Has("count");
     plan.count = args.Has("count") ? ParseNumber(args.Value("count"), "--count", 1, 1000000000)
-                                   : (plan.fromInput ? ULONG_MAX : 1);
+                                   : (fromLines ? ULONG_MAX : 1);
     if (args.Has("interval"))
         plan.interval = ParseNumber(args.Value("interval"), "--interval", 0, 3600000);
     plan.target = ReadTarget(args, operands[operands.size() - 2]);
-    if (!plan.fromInput) plan.payload = Payload(args, operands);
+    if (fromLines)
+        plan.source = PayloadSource::kLines;
+    else
+        ReadPayload(args, operands, &plan);
     return plan;
 }
+
+namespace {
 
 // The next line of standard input without its line end; false at the end
 // (or when Ctrl-C interrupts the read).
@@ -146,8 +149,8 @@ bool NextLine(std::string* line) {
 struct Series {
     using Clock = std::chrono::steady_clock;
 
-    explicit Series(const Plan& plan)
-        : plan(plan), live(status.Live() && plan.series && !plan.fromInput) {}
+    explicit Series(const SendPlan& plan)
+        : plan(plan), live(status.Live() && plan.series && plan.source != PayloadSource::kLines) {}
 
     // A line per datagram, or on a terminal one status line, rewritten at
     // most ten times a second.
@@ -185,7 +188,7 @@ struct Series {
 
     double Seconds() const { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
-    const Plan& plan;
+    const SendPlan& plan;
     StatusLine status;
     const bool live;
     const Clock::time_point start = Clock::now();
@@ -196,13 +199,15 @@ struct Series {
     unsigned long long bytes = 0;
 };
 
-int SendAll(CVekSend& sender, const Plan& plan) {
+int SendAll(CVekSend& sender, const SendPlan& plan) {
     const std::string target = support::Endpoint(plan.target.destination, plan.port);
     Series series(plan);
     std::string payload = plan.payload;  // Send takes a non-const pointer
     for (unsigned long n = 1; n <= plan.count; ++n) {
         if (n > 1) support::SleepUnlessStopped(plan.interval);
-        if (support::StopRequested() || (plan.fromInput && !NextLine(&payload))) break;
+        if (support::StopRequested() ||
+            (plan.source == PayloadSource::kLines && !NextLine(&payload)))
+            break;
         const bool ok = sender.Send(&payload[0], static_cast<unsigned long>(payload.size()),
                                     plan.port, plan.target.destination) == 1;
         const std::string reason = ok ? std::string() : LastErrorText();
@@ -220,19 +225,14 @@ int SendAll(CVekSend& sender, const Plan& plan) {
 }  // namespace
 
 int RunSend(int argc, char** argv) {
-    const Arguments args(argc, argv,
-                         {{"group", true},
-                          {"interface", true},
-                          {"count", true},
-                          {"interval", true},
-                          {"size", true},
-                          {"hex", true},
-                          {"file", true},
-                          {"stdin-binary", false}});
+    const Arguments args(argc, argv, kSendOptions);
     if (ShowHelp(args, kHelp)) return kExitOk;
     support::UseBinaryInput();
     SocketLayer sockets;  // names are looked up with the socket layer started
-    const Plan plan = ReadPlan(args);
+    SendPlan plan = ReadSendPlan(args);
+    if (plan.source == PayloadSource::kFile) plan.payload = ReadFile(plan.file);
+    if (plan.source == PayloadSource::kBinaryInput)
+        plan.payload = ReadDatagram(stdin, "standard input");
     support::InstallStopHandler();
     CVekSend sender;
     SetUpSender(sender, plan.target);
