@@ -73,16 +73,19 @@ std::string JsonLine(const Delivery& d) {
            (IsText(d.bytes) ? ",\"text\":" + support::JsonString(d.bytes) : std::string()) + "}";
 }
 
-void PrintLine(const Delivery& d, View view) {
+// text, padded with spaces to width at least.
+std::string Padded(std::string text, std::size_t width) {
+    if (text.size() < width) text.resize(width, ' ');
+    return text;
+}
+
+std::string Line(const Delivery& d, View view) {
     const std::string time = support::TimeOfDay(d.time);
-    if (d.length < 0) {
-        std::printf("%s  receive failed\n", time.c_str());
-        return;
-    }
+    if (d.length < 0) return time + "  receive failed\n";
     const std::string payload =
         view == View::kHex ? support::Hex(d.bytes, " ") : Printable(d.bytes);
-    std::printf("%s  %-21s %-11s %s\n", time.c_str(), support::Endpoint(d.source, d.port).c_str(),
-                FormatBytes(d.bytes.size()).c_str(), payload.c_str());
+    return time + "  " + Padded(support::Endpoint(d.source, d.port), 21) + " " +
+           Padded(FormatBytes(d.bytes.size()), 11) + " " + payload + "\n";
 }
 
 }  // namespace
@@ -96,12 +99,18 @@ View ReadView(const Arguments& args) {
     return args.Has("json") ? View::kJson : View::kText;
 }
 
-void Print(const Delivery& d, View view) {
+std::string Render(const Delivery& d, View view) {
     switch (view) {
-    case View::kQuiet: return;
-    case View::kRaw: std::fwrite(d.bytes.data(), 1, d.bytes.size(), stdout); return;
-    case View::kJson: std::printf("%s\n", JsonLine(d).c_str()); return;
+    case View::kQuiet: return std::string();
+    case View::kRaw: return d.bytes;
+    case View::kJson: return JsonLine(d) + "\n";
     case View::kText:
-    case View::kHex: PrintLine(d, view); return;
+    case View::kHex: return Line(d, view);
     }
+    return std::string();
+}
+
+void Print(const Delivery& d, View view) {
+    const std::string text = Render(d, view);
+    std::fwrite(text.data(), 1, text.size(), stdout);
 }

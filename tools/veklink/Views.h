@@ -26,7 +26,10 @@ enum class View { kText, kHex, kQuiet, kRaw, kJson };
 
 // The view the options choose; at most one of --hex, --quiet, --raw, --json.
 View ReadView(const Arguments& args);
-// Writes d to standard output as view shows it.
+// d as view shows it: one line ending in a newline, the payload alone
+// (kRaw), or nothing (kQuiet).
+std::string Render(const Delivery& d, View view);
+// Writes d's Render to standard output.
 void Print(const Delivery& d, View view);
 
 #endif
