@@ -9,6 +9,7 @@
 #include "VekLink.h"
 #include "support.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -36,7 +37,12 @@ struct Inbox {
     std::size_t expected = 0;  // sent to this slot's running listener
 };
 
+// Checks the zero tail the header promises past each datagram.
 void Receive(void* data, int length, void* context, unsigned long, int) {
+    const char* bytes = static_cast<const char*>(data);
+    Require(std::all_of(bytes + std::max(length, 0), bytes + VEK_RECEIVE_BUFFER_SIZE,
+                        [](char c) { return c == 0; }),
+            "zeros after the datagram");
     Inbox* inbox = static_cast<Inbox*>(context);
     std::lock_guard<std::mutex> guard(inbox->lock);
     inbox->datagrams.push_back(length < 0 ? "failed"
