@@ -135,6 +135,14 @@ void CheckDelivered(Inbox& inbox, const std::string* last) {
     Require(!last || inbox.datagrams.back() == *last, "the datagram's bytes");
 }
 
+// Half the time a size at an edge, else any that the next two bytes give.
+std::size_t PickSize(fuzz::Input& in) {
+    static const std::size_t kEdges[] = {0, 1, 2, 65506, 65507, 65508, 65535};
+    const std::uint8_t pick = in.Byte();
+    return pick % 2 ? kEdges[pick / 2 % (sizeof kEdges / sizeof kEdges[0])]
+                    : in.Number<std::uint16_t>();
+}
+
 void SenderSetUp(World& w, fuzz::Input& in, int i, int) {
     const unsigned long mode = 1 + in.Byte() % 3;  // 3: accepted, sends nothing
     const unsigned long from = in.Byte() % 2 ? kLoopback : 0;
@@ -150,7 +158,7 @@ void SenderEnd(World& w, fuzz::Input&, int i, int) {
 
 void SenderSend(World& w, fuzz::Input& in, int i, int to) {
     const SenderModel& m = w.senders.models[i];
-    std::string payload(in.Number<std::uint16_t>(), '\0');
+    std::string payload(PickSize(in), '\0');
     const unsigned tag = ++w.sent;
     for (std::size_t k = 0; k < payload.size(); ++k) payload[k] = static_cast<char>(tag + k);
     const bool sends = m.live && (m.mode == VEK_MODE_UNICAST || m.mode == VEK_MODE_MULTICAST);
