@@ -90,7 +90,7 @@ bool WaitReadable(Socket s, int timeoutMs) {
     fd_set set;
     FD_ZERO(&set);
     FD_SET(AsNative(s), &set);
-    timeval limit = {timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    timeval limit = TimevalOf(timeoutMs);
     return select(static_cast<int>(AsNative(s)) + 1, &set, nullptr, nullptr, &limit) == 1;
 }
 

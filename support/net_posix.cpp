@@ -2,7 +2,6 @@
 #include "sockets.h"
 
 #include <cerrno>
-#include <cstring>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -23,7 +22,7 @@ void Close(Socket s) {
 }
 
 void SetRecvTimeout(Socket s, int milliseconds) {
-    const timeval limit = {milliseconds / 1000, (milliseconds % 1000) * 1000};
+    const timeval limit = TimevalOf(milliseconds);
     setsockopt(AsNative(s), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
 }
 
@@ -66,7 +65,7 @@ int LastError() { return errno; }
 
 void SetLastError(int error) { errno = error; }
 
-std::string ErrorText(int error) { return std::strerror(error); }
+std::string ErrorText(int error) { return ErrnoText(error); }
 
 ErrorKind KindOf(int error) {
     switch (error) {

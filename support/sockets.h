@@ -26,6 +26,14 @@ namespace support {
 using Native = decltype(::socket(AF_INET, SOCK_DGRAM, 0));
 inline Native AsNative(Socket s) { return static_cast<Native>(s); }
 
+// A span of milliseconds as select and SO_RCVTIMEO take it.
+inline timeval TimevalOf(int milliseconds) {
+    timeval limit = {};
+    limit.tv_sec = milliseconds / 1000;
+    limit.tv_usec = static_cast<decltype(limit.tv_usec)>(milliseconds % 1000) * 1000;
+    return limit;
+}
+
 // Whether getaddrinfo's error says the name has no IPv4 address (rather than
 // that the lookup could not be done), and its text.
 bool IsUnknownName(int lookupError);

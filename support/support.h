@@ -107,6 +107,9 @@ void SetLastError(int error);
 // FormatMessage's, or the layer's own where Wine has none, with the number
 // in brackets.
 std::string ErrorText(int error);
+// The C library's text for an errno value from a file call, safe on any
+// thread (strerror's buffer is shared natively).
+std::string ErrnoText(int error);
 
 // What an error from binding or connecting a socket means.
 enum class ErrorKind { kOther, kInUse, kNotLocal, kDenied, kUnreachable };

@@ -67,6 +67,15 @@ std::string FormatTime(std::chrono::system_clock::time_point when, bool utc, con
 
 }  // namespace
 
+std::string ErrnoText(int error) {
+#if defined(_WIN32)
+    return std::strerror(error);  // the C runtime keeps its buffer per thread
+#else
+    char buffer[128];
+    return strerror_r(error, buffer, sizeof buffer);  // GNU's: returns the text
+#endif
+}
+
 bool ParseIpv4(const std::string& text, unsigned long* address) {
     unsigned char bytes[4];
     std::size_t at = 0;

@@ -54,8 +54,8 @@ int VekGetNetCard(unsigned char* cards) {
     StatusBuffer buffer;  // not cleared between adapters: each status overwrites the address
     for (int i = 0; i < count; ++i) {
         if (!Reset(numbers.lana[i]) || !QueryStatus(numbers.lana[i], &buffer)) return 0;
-        memcpy(cards + VEK_ADAPTER_ADDRESS_SIZE * i, buffer.status.adapter_address,
-               VEK_ADAPTER_ADDRESS_SIZE);
+        memcpy(cards + static_cast<size_t>(VEK_ADAPTER_ADDRESS_SIZE) * i,
+               buffer.status.adapter_address, VEK_ADAPTER_ADDRESS_SIZE);
     }
     return count;
 }

@@ -93,7 +93,7 @@ void ReadAdapters(Report& report, const Interfaces& known) {
     unsigned char cards[VEK_ADAPTER_ADDRESS_SIZE * VEK_MAX_ADAPTERS];
     const int n = VekGetNetCard(nullptr) > 0 ? VekGetNetCard(cards) : 0;
     for (int i = 0; i < n && i < VEK_MAX_ADAPTERS; ++i) {
-        const unsigned char* card = cards + VEK_ADAPTER_ADDRESS_SIZE * i;
+        const unsigned char* card = cards + static_cast<std::size_t>(VEK_ADAPTER_ADDRESS_SIZE) * i;
         const std::string hardware(reinterpret_cast<const char*>(card), VEK_ADAPTER_ADDRESS_SIZE);
         report.adapters.push_back(
             {hardware, NamesOf(known, [&hardware](const support::NetworkInterface& c) {

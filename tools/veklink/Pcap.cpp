@@ -1,6 +1,7 @@
 #include "Pcap.h"
 
 #include "Cli.h"
+#include "support.h"
 
 #include <cerrno>
 #include <cstring>
@@ -44,7 +45,7 @@ std::uint16_t FoldChecksum(std::uint32_t sum) {
 
 PcapWriter::PcapWriter(const std::string& path)
     : path_(path), file_(std::fopen(path.c_str(), "wb")) {
-    if (!file_) throw UsageError("could not create '" + path + "': " + std::strerror(errno));
+    if (!file_) throw UsageError("could not create '" + path + "': " + support::ErrnoText(errno));
     unsigned char header[24] = {};
     Little32(header, kMagic);
     header[4] = 2;  // version 2.4
@@ -113,6 +114,6 @@ void PcapWriter::Flush() {
 bool PcapWriter::Close(std::string* reason) {
     if (std::fclose(file_) != 0 && !error_) error_ = errno ? errno : EIO;
     file_ = nullptr;
-    if (error_) *reason = "could not write '" + path_ + "': " + std::strerror(error_);
+    if (error_) *reason = "could not write '" + path_ + "': " + support::ErrnoText(error_);
     return error_ == 0;
 }

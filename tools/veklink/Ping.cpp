@@ -84,7 +84,7 @@ std::vector<double> RttFigures(std::vector<double> rtts) {
     for (double rtt : rtts) sum += rtt;
     const std::size_t n = rtts.size();
     const auto rank = [&](std::size_t percent) { return rtts[(percent * n + 99) / 100 - 1]; };
-    return {rtts.front(), sum / n, rank(50), rank(90), rank(99), rtts.back()};
+    return {rtts.front(), sum / static_cast<double>(n), rank(50), rank(90), rank(99), rtts.back()};
 }
 
 // One line per power-of-two bucket of microseconds, from the lowest bucket
@@ -107,7 +107,8 @@ std::string Histogram(const std::vector<double>& rtts) {
     const unsigned long kWidth = 40;
     std::string text;
     for (std::size_t k = low; k <= high; ++k) {
-        const double from = k ? (1ull << k) / 1000.0 : 0, to = (2ull << k) / 1000.0;
+        const double from = k ? static_cast<double>(1ull << k) / 1000.0 : 0,
+                     to = static_cast<double>(2ull << k) / 1000.0;
         const unsigned long bar = buckets[k] ? std::max(1ul, buckets[k] * kWidth / most) : 0;
         char line[128];
         std::snprintf(line, sizeof line, "    %9.3f - %9.3f ms |%-40s| %lu\n", from, to,
@@ -250,7 +251,7 @@ private:
             r.address = d.source;
             r.answered.assign(plan_.count + 1, false);
         }
-        const double rtt = (Nanoseconds(d.arrived) - sentNs_[sequence]) / 1e6;
+        const double rtt = static_cast<double>(Nanoseconds(d.arrived) - sentNs_[sequence]) / 1e6;
         const char* mark = "";
         bool duplicate = false, reordered = false, corrupted = false;
         if (!Intact(d.bytes, sequence)) {
@@ -290,7 +291,8 @@ private:
     }
 
     void Summarize(const Responder& r) {
-        const double loss = sent_ ? 100.0 * (sent_ - r.replies) / sent_ : 0;
+        const double loss =
+            sent_ ? 100.0 * static_cast<double>(sent_ - r.replies) / static_cast<double>(sent_) : 0;
         char counts[256];
         std::snprintf(counts, sizeof counts,
                       "sent %lu, replies %lu, loss %.1f%%, duplicates %lu, reordered %lu, "

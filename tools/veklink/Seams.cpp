@@ -8,7 +8,8 @@
 #include <string>
 
 void HoldPickedPort(int port) {
-    const char* path = std::getenv("VEKLINK_HOLD_PICKED_PORT");
+    // Read on the main thread; nothing in the tool changes its environment.
+    const char* path = std::getenv("VEKLINK_HOLD_PICKED_PORT");  // NOLINT(concurrency-mt-unsafe)
     if (!path || !*path) return;
     const std::string written = std::string(path) + ".new";
     std::FILE* file = std::fopen(written.c_str(), "w");

@@ -67,7 +67,7 @@ std::string ReadDatagram(std::FILE* file, const std::string& what) {
 
 std::string ReadFile(const std::string& path) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) throw UsageError("could not read file '" + path + "': " + std::strerror(errno));
+    if (!file) throw UsageError("could not read file '" + path + "': " + support::ErrnoText(errno));
     try {
         std::string bytes = ReadDatagram(file, "file '" + path + "'");
         std::fclose(file);

@@ -19,13 +19,15 @@ std::string FormatBytes(unsigned long long bytes) { return Counted(bytes, "byte"
 
 std::string FormatRate(unsigned long datagrams, double seconds) {
     char text[48];
-    std::snprintf(text, sizeof text, "%.1f datagrams/s", datagrams / Span(seconds));
+    std::snprintf(text, sizeof text, "%.1f datagrams/s",
+                  static_cast<double>(datagrams) / Span(seconds));
     return text;
 }
 
 std::string FormatTotals(unsigned long datagrams, unsigned long long bytes, double seconds) {
     char bytesRate[48];
-    std::snprintf(bytesRate, sizeof bytesRate, "%.0f bytes/s", bytes / Span(seconds));
+    std::snprintf(bytesRate, sizeof bytesRate, "%.0f bytes/s",
+                  static_cast<double>(bytes) / Span(seconds));
     char span[32];
     std::snprintf(span, sizeof span, "%.3f s", seconds);
     return Counted(datagrams, "datagram") + ", " + FormatBytes(bytes) + " in " + span + " (" +

@@ -2,6 +2,9 @@
 // the VekLink library's public interface alone.
 #include "Cli.h"
 
+#include "support.h"
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -21,8 +24,8 @@ const char kHelp[] =
     "  echo    return every datagram arriving on a port, for ping and UDP echo clients\n"
     "\n"
     "'veklink COMMAND --help' describes a command; 'veklink --version' prints the version.\n"
-    "exit status: 0 success (ping: a reply came back; 1 none did), 2 bad usage,\n"
-    "3 network failure\n";
+    "exit status: 0 success (ping: a reply came back; 1 none did), 1 standard output\n"
+    "could not be written, 2 bad usage, 3 network failure\n";
 
 struct Command {
     const char* name;
@@ -35,9 +38,7 @@ const Command kCommands[] = {{"send", RunSend},
                              {"ping", RunPing},
                              {"echo", RunEcho}};
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Dispatch(int argc, char** argv) {
     const char* name = argc > 1 ? argv[1] : "";
     const Command* command = nullptr;
     for (const Command& candidate : kCommands)
@@ -74,3 +75,18 @@ int main(int argc, char** argv) {
         return 1;
     }
 }
+
+// What went to standard output must have reached it: a full disk or a closed
+// pipe makes a success a failure. The writes are checked here, once, rather
+// than one by one.
+int FinishOutput(int status) {
+    const bool flushed = std::fflush(stdout) == 0;
+    if (flushed && !std::ferror(stdout)) return status;
+    const std::string reason = flushed ? std::string() : ": " + support::ErrnoText(errno);
+    std::fprintf(stderr, "veklink: could not write standard output%s\n", reason.c_str());
+    return status == kExitOk ? 1 : status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return FinishOutput(Dispatch(argc, argv)); }

@@ -50,7 +50,8 @@ WSAEVENT WSACreateEvent() {
     if (!memory) return WSA_INVALID_EVENT;
     Event* event = new (memory) Event;
     const int error = pthread_mutex_init(&event->lock, nullptr);
-    if (error == 0 && (event->fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) >= 0) return event;
+    if (error == 0) event->fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (error == 0 && event->fd >= 0) return event;
     if (error == 0)
         pthread_mutex_destroy(&event->lock);
     else
