@@ -6,6 +6,7 @@
 
 #include "VekLink.h"
 
+#include <initializer_list>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -32,8 +33,9 @@ struct OptionSpec {
     bool takesValue;
 };
 // A command's options: each command has one table, which reading its
-// arguments and checking them alone (tests/fuzz) both use.
-using OptionTable = std::vector<OptionSpec>;
+// arguments and checking them alone (tests/fuzz) both use. A list, not a
+// container, so that a table is built without allocating, before main.
+using OptionTable = std::initializer_list<OptionSpec>;
 
 // One command's arguments: "--name value", "--name=value" and flags from the
 // command's own table, in any order among the operands. "--" ends the
