@@ -240,12 +240,17 @@ bool Settles(long (*held)(), long count) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::RequireNamespace();
     Require(VekInitInstance() == 1, "socket layer");
-    // The count of descriptors moves with one socket more, so its staying
-    // put proves something.
+    // The counts move with one socket or thread more, so their staying put
+    // proves something.
     const long before = support::HeldHandles();
     const support::Socket socket = support::OpenUdp(kLoopback, 0);
     Require(support::HeldHandles() == before + 1, "a socket shows in the count");
     support::Close(socket);
+    // So does the count of threads, with one thread more.
+    const long threads = support::HeldThreads();
+    std::thread([threads] {
+        Require(support::HeldThreads() == threads + 1, "a thread shows in the count");
+    }).join();
     return 0;
 }
 
